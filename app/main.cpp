@@ -1,0 +1,87 @@
+#include "app/main.h"
+
+#include "app/operands.h"
+#include "app/version_query.h"
+#include "catalogue/catalogue.h"
+#include "catalogue/support_list.h"
+#include "chip/registers.h"
+#include "console/console.h"
+#include "update/update.h"
+#include "uefi/efi_types.h"
+
+namespace {
+
+void ShowBanner() {
+  SetCursorPosition(1, 1);
+  Print(u" KOVA Panelup Utility Version : %s \n", u"[ V1.0.0.42-2022-09-09]");
+}
+
+void ShowUsage() {
+  Print(u"\n\r Usage : ");
+  Print(u"\n\r        Panelup.efi  /f  [ CID_0 ]  [ PID_1 ] ; flash the CID and PID LCD FW ");
+  Print(u"\n\r        Panelup.efi  /s                       ; show current onboard FW version ");
+  Print(u"\n\r        Panelup.efi  /g                       ; Get Supported FW of this version "
+        u"tool ");
+  Print(u"\n\n\r example:");
+  Print(u"\n\r        Panelup.efi  /s  ");
+  Print(u"\n\r        Panelup.efi  /g  ");
+  Print(u"\n\r        Panelup.efi  /f  2 6  \n\n");
+}
+
+int32_t RunFlash(const char *cidOperand, const char *pidOperand) {
+  uint8_t cid = static_cast<uint8_t>(OperandValue(cidOperand) & 0xFF);
+  uint8_t pid = static_cast<uint8_t>(OperandValue(pidOperand) & 0xFF);
+  SetAttribute(kAttributeWhite);
+  if (EfiIsError(LocateChipBus())) {
+    ReleaseChipBus();
+    return kExitBusNotFound;
+  }
+  int32_t result = UpdateProcedure(cid, pid);
+  ReleaseChipBus();
+  SetAttribute(kAttributeWhite);
+  return result;
+}
+
+// Every run starts from the values a fresh load of the image would have.
+void ResetRunState() {
+  ResetChipBus();
+  ResetCatalogueSelection();
+  ShowAllEntries = false;
+}
+
+} // namespace
+
+int32_t PanelupMain(int argc, char **argv) {
+  ResetRunState();
+  if (argc < 1)
+    return 0;
+  ClearScreen();
+  ShowBanner();
+  if (argc == 1) {
+    ShowUsage();
+    return kExitUsage;
+  }
+  switch (argc) {
+  case 2:
+    if (IsSwitch(argv[1], 'g')) {
+      SupportList();
+      return kExitSupportList;
+    }
+    if (IsSwitch(argv[1], 's'))
+      return VersionQuery();
+    return 0;
+  case 3:
+    if (!IsSwitch(argv[1], 'g') || !MatchesAccessCode(argv[2]))
+      return kExitBadAccessForm;
+    ShowAllEntries = true;
+    SupportList();
+    return kExitFullSupportList;
+  case 4:
+    ClearScreen();
+    if (!IsSwitch(argv[1], 'f'))
+      return kExitWrongChipOrSwitch;
+    return RunFlash(argv[2], argv[3]);
+  default:
+    return 0;
+  }
+}

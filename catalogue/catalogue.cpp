@@ -1,0 +1,3 @@
+#include "catalogue/catalogue.h"
+
+void ResetCatalogueSelection() {}

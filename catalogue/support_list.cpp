@@ -1,0 +1,5 @@
+#include "catalogue/support_list.h"
+
+bool ShowAllEntries = false;
+
+void SupportList() {}

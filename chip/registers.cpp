@@ -1,0 +1,93 @@
+#include "chip/registers.h"
+
+#include "console/console.h"
+#include "uefi/firmware.h"
+
+namespace {
+EFI_SMBUS_HC_PROTOCOL *gSmbus = nullptr;
+EFI_HANDLE *gHandleList = nullptr;
+UINTN gHandleCount = 0;
+EFI_SMBUS_DEVICE_ADDRESS gDeviceAddress = 0;
+} // namespace
+
+void ResetChipBus() {
+  gSmbus = nullptr;
+  gHandleList = nullptr;
+  gHandleCount = 0;
+  gDeviceAddress = 0;
+}
+
+EFI_STATUS LocateChipBus() {
+  gDeviceAddress = kChipSmbusAddress;
+  EFI_STATUS status = LocateHandleBuffer(kSmbusHcProtocolGuid, &gHandleCount, &gHandleList);
+  if (EfiIsError(status)) {
+    gHandleList = nullptr;
+    Print(u"\n VTQ_001D VTQ_HandleProtocol EFI_PROTOCOL_ERROR= %r", status);
+    return EFI_PROTOCOL_ERROR;
+  }
+  void *iface = nullptr;
+  status = gHandleList && gHandleCount > 0
+               ? HandleProtocol(gHandleList[0], kSmbusHcProtocolGuid, &iface)
+               : EFI_NOT_FOUND;
+  if (EfiIsError(status) || iface == nullptr) {
+    if (!EfiIsError(status))
+      status = EFI_NOT_FOUND;
+    Print(u"\n VTQ_001C HandleProtocol  NG = %r \n", status);
+    return EFI_PROTOCOL_ERROR;
+  }
+  gSmbus = static_cast<EFI_SMBUS_HC_PROTOCOL *>(iface);
+  return EFI_SUCCESS;
+}
+
+void ReleaseChipBus() {
+  if (gHandleList)
+    FreePool(gHandleList);
+  gHandleList = nullptr;
+  gHandleCount = 0;
+}
+
+uint8_t ReadRegister(uint8_t reg) {
+  uint8_t value = 0xFF;
+  UINTN length = 1;
+  if (gSmbus)
+    gSmbus->Execute(gSmbus, gDeviceAddress, reg, EfiSmbusReadByte, 0, &length, &value);
+  return value;
+}
+
+void WriteRegister(uint8_t reg, uint8_t value) {
+  UINTN length = 1;
+  if (gSmbus)
+    gSmbus->Execute(gSmbus, gDeviceAddress, reg, EfiSmbusWriteByte, 0, &length, &value);
+}
+
+void SelectBank(uint8_t bank) {
+  WriteRegister(kBankSelectRegister, bank);
+}
+
+void EnableRegisterAccess() {
+  SelectBank(0x80);
+  WriteRegister(0xEE, 0x01);
+}
+
+void ReleaseRegisterAccess() {
+  SelectBank(0x80);
+  WriteRegister(0xEE, 0x00);
+}
+
+uint16_t ReadChipId() {
+  EnableRegisterAccess();
+  SelectBank(0xA0);
+  uint8_t high = ReadRegister(0x00);
+  uint8_t low = ReadRegister(0x01);
+  return static_cast<uint16_t>(high * 256 + low);
+}
+
+FirmwareVersion ReadOnboardVersion() {
+  EnableRegisterAccess();
+  SelectBank(0xD2);
+  FirmwareVersion v;
+  v.cid = ReadRegister(0x0C);
+  v.pid = ReadRegister(0x0D);
+  v.txx = ReadRegister(0x0E);
+  return v;
+}

@@ -1,0 +1,38 @@
+// Register access to the bridge chip over the platform's SMBus host controller.
+#pragma once
+
+#include "chip/firmware_version.h"
+#include "uefi/protocols.h"
+
+constexpr UINTN kChipSmbusAddress = 0x2B;
+constexpr uint16_t kExpectedChipId = 0x1605;
+
+// Bank select register, present in every bank.
+constexpr uint8_t kBankSelectRegister = 0xFF;
+
+// One step of a register sequence.
+struct RegisterWrite {
+  uint8_t reg;
+  uint8_t value;
+};
+
+// Finds the SMBus host controller on the first handle that carries it.
+EFI_STATUS LocateChipBus();
+// Returns the handle list the search obtained, if any, to the pool.
+void ReleaseChipBus();
+// Forgets the interface and handle list; a run starts from here.
+void ResetChipBus();
+
+uint8_t ReadRegister(uint8_t reg);
+void WriteRegister(uint8_t reg, uint8_t value);
+void SelectBank(uint8_t bank);
+void EnableRegisterAccess();
+void ReleaseRegisterAccess();
+
+template <UINTN N> void WriteRegisters(const RegisterWrite (&list)[N]) {
+  for (const RegisterWrite &w : list)
+    WriteRegister(w.reg, w.value);
+}
+
+uint16_t ReadChipId();
+FirmwareVersion ReadOnboardVersion();

@@ -1,0 +1,10 @@
+# The access code is eleven decimal digits, handed to the code as eleven separate characters.
+set(PANELUP_ACCESS_CODE "20220909042" CACHE STRING "Eleven-digit access code of the full /g list")
+if(NOT PANELUP_ACCESS_CODE MATCHES "^[0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9]$")
+  message(FATAL_ERROR "PANELUP_ACCESS_CODE must be exactly eleven decimal digits, got '${PANELUP_ACCESS_CODE}'")
+endif()
+set(PANELUP_ACCESS_DEFINITIONS "")
+foreach(i RANGE 0 10)
+  string(SUBSTRING "${PANELUP_ACCESS_CODE}" ${i} 1 digit)
+  list(APPEND PANELUP_ACCESS_DEFINITIONS "PANELUP_ACCESS_DIGIT_${i}='${digit}'")
+endforeach()
