@@ -22,3 +22,22 @@ ExternalProject_Add(firmware
   INSTALL_COMMAND ""
   USES_TERMINAL_BUILD ON)
 set(PANELUP_EFI_DIR ${CMAKE_BINARY_DIR}/firmware)
+
+# The simulated platform: the chip model and bus (also built into SimChip.efi) and the host
+# firmware, ports and run harness used by the host tests.
+find_package(GTest REQUIRED)
+file(GLOB PANELUP_SIM_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/sim/*.cpp
+  ${PROJECT_SOURCE_DIR}/sim/host/*.cpp)
+add_library(panelup_sim STATIC ${PANELUP_SIM_SOURCES})
+target_include_directories(panelup_sim PUBLIC ${PROJECT_SOURCE_DIR})
+target_compile_options(panelup_sim PRIVATE ${PANELUP_WARNINGS})
+target_link_libraries(panelup_sim PUBLIC panelup_host_tool)
+# The tool reaches ports and firmware through the simulated platform on the host.
+target_link_libraries(panelup_host_tool INTERFACE panelup_sim)
+
+file(GLOB PANELUP_HOST_TEST_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/host/*.cpp)
+add_executable(panelup_host_tests ${PANELUP_HOST_TEST_SOURCES})
+target_compile_options(panelup_host_tests PRIVATE ${PANELUP_WARNINGS})
+target_link_libraries(panelup_host_tests PRIVATE panelup_sim panelup_host_tool GTest::gtest_main)
+include(GoogleTest)
+gtest_discover_tests(panelup_host_tests PROPERTIES LABELS host DISCOVERY_TIMEOUT 60)
