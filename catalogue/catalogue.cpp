@@ -1,3 +1,59 @@
 #include "catalogue/catalogue.h"
 
-void ResetCatalogueSelection() {}
+#include "catalogue_images.h"
+#include "chip/flash_layout.h"
+
+uint8_t SelectedEntryIndex = kDefaultEntryIndex;
+
+constexpr CatalogueEntry FirmwareCatalogue[kCatalogueEntryCount] = {
+    {7, u"FRD700H31018-A", 1, 1, 19, kCatalogueImage0, 17344},
+    {7, u"W0700H82LS-D", 1, 3, 4, kCatalogueImage1, 17381},
+    {4, u"W0550U99GE-D", 1, 4, 8, kCatalogueImage2, 16112},
+    {7, u"W0700UA2GS-D", 1, 5, 7, kCatalogueImage3, 16492},
+    {7, u"GV070WUM-L51", 2, 4, 10, kCatalogueImage4, 13641},
+    {7, u"BW7002A", 2, 5, 12, kCatalogueImage5, 13703},
+    {7, u"H070BWX002", 2, 6, 19, kCatalogueImage6, 14840},
+    {8, u"BW080FH-39B", 2, 7, 12, kCatalogueImage7, 13902},
+    {8, u"XF080J02A-N008", 2, 8, 4, kCatalogueImage8, 13998},
+};
+
+// The images embedded by the build must have the table's lengths, end below the key area and fit
+// the read-back buffer.
+static_assert(sizeof(kEmbeddedImageLength) / sizeof(kEmbeddedImageLength[0]) ==
+              kCatalogueEntryCount);
+constexpr bool ImagesFit() {
+  for (uint32_t i = 0; i < kCatalogueEntryCount; ++i) {
+    uint32_t length = FirmwareCatalogue[i].length;
+    if (kEmbeddedImageLength[i] != length)
+      return false;
+    if (length >= kHdcpKeyAddress || length > kReadBackBufferSize)
+      return false;
+  }
+  return true;
+}
+static_assert(ImagesFit(), "catalogue images must match the table and end below the key area");
+
+uint8_t SelectEntry(uint8_t requestedCid, uint8_t requestedPid) {
+  for (uint8_t i = 0; i < kCatalogueEntryCount; ++i) {
+    if (FirmwareCatalogue[i].cid == requestedCid && FirmwareCatalogue[i].pid == requestedPid) {
+      SelectedEntryIndex = i;
+      break;
+    }
+  }
+  return SelectedEntryIndex;
+}
+
+const CatalogueEntry &SelectedEntry() {
+  // The index only ever holds values set here, but a bad one must not read past the table.
+  if (SelectedEntryIndex >= kCatalogueEntryCount)
+    SelectedEntryIndex = kDefaultEntryIndex;
+  return FirmwareCatalogue[SelectedEntryIndex];
+}
+
+FirmwareVersion EntryVersion(const CatalogueEntry &entry) {
+  return FirmwareVersion{entry.cid, entry.pid, entry.txx};
+}
+
+void ResetCatalogueSelection() {
+  SelectedEntryIndex = kDefaultEntryIndex;
+}

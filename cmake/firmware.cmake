@@ -4,7 +4,7 @@ set(PANELUP_EFI_LINK "/nodefaultlib /machine:x64 /Brepro /debug:none /opt:ref")
 
 add_library(panelup_firmware_tool OBJECT ${PANELUP_TOOL_SOURCES}
   ${PROJECT_SOURCE_DIR}/uefi/freestanding.cpp)
-target_include_directories(panelup_firmware_tool PUBLIC ${PROJECT_SOURCE_DIR})
+target_include_directories(panelup_firmware_tool PUBLIC ${PANELUP_TOOL_INCLUDES})
 target_compile_definitions(panelup_firmware_tool PUBLIC ${PANELUP_ACCESS_DEFINITIONS})
 target_compile_options(panelup_firmware_tool PRIVATE ${PANELUP_WARNINGS})
 

@@ -6,7 +6,7 @@ enable_testing()
 set(PANELUP_WARNINGS -Wall -Wextra -Werror)
 
 add_library(panelup_host_tool STATIC ${PANELUP_TOOL_SOURCES})
-target_include_directories(panelup_host_tool PUBLIC ${PROJECT_SOURCE_DIR})
+target_include_directories(panelup_host_tool PUBLIC ${PANELUP_TOOL_INCLUDES})
 target_compile_definitions(panelup_host_tool PUBLIC ${PANELUP_ACCESS_DEFINITIONS})
 target_compile_options(panelup_host_tool PRIVATE ${PANELUP_WARNINGS})
 
@@ -18,6 +18,7 @@ ExternalProject_Add(firmware
     -DCMAKE_BUILD_TYPE=Release
     -DPANELUP_FIRMWARE=ON
     -DPANELUP_ACCESS_CODE=${PANELUP_ACCESS_CODE}
+    -DPANELUP_GENERATED_DIR=${PANELUP_GENERATED_DIR}
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""
   USES_TERMINAL_BUILD ON)
@@ -41,3 +42,8 @@ target_compile_options(panelup_host_tests PRIVATE ${PANELUP_WARNINGS})
 target_link_libraries(panelup_host_tests PRIVATE panelup_sim panelup_host_tool GTest::gtest_main)
 include(GoogleTest)
 gtest_discover_tests(panelup_host_tests PROPERTIES LABELS host DISCOVERY_TIMEOUT 60)
+
+# Say it at every build, not only at configure time, while test patterns stand in for images.
+if(PANELUP_IMAGE_WARNING)
+  add_custom_target(image_warning ALL COMMAND ${CMAKE_COMMAND} -E echo "${PANELUP_IMAGE_WARNING}")
+endif()

@@ -5,11 +5,16 @@ set(PANELUP_TOOL_SOURCES
     app/version_query.cpp
     catalogue/catalogue.cpp
     catalogue/support_list.cpp
+    chip/flash.cpp
     chip/registers.cpp
     console/format.cpp
     console/print.cpp
     console/status_names.cpp
+    platform/cmos.cpp
     uefi/entry.cpp
     uefi/firmware.cpp
     update/update.cpp)
 list(TRANSFORM PANELUP_TOOL_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)
+# The catalogue's images, checked and turned into C++ by the host configure.
+list(APPEND PANELUP_TOOL_SOURCES ${PANELUP_GENERATED_DIR}/catalogue_images.cpp)
+set(PANELUP_TOOL_INCLUDES ${PROJECT_SOURCE_DIR} ${PANELUP_GENERATED_DIR})
