@@ -1,5 +1,129 @@
 #include "update/update.h"
 
-int32_t UpdateProcedure(uint8_t, uint8_t) {
+#include "catalogue/catalogue.h"
+#include "chip/flash.h"
+#include "chip/registers.h"
+#include "console/console.h"
+#include "platform/cmos.h"
+#include "uefi/firmware.h"
+
+namespace {
+
+constexpr int32_t kExitChipIdWrong = 255;
+
+FirmwareVersion gOnboardVersion;
+FirmwareVersion gTargetVersion;
+
+// Where the read-back first differs from what was written, if anywhere.
+struct Difference {
+  bool found;
+  uint32_t offset;
+  uint8_t read;
+  uint8_t expected;
+};
+
+Difference FirstDifference(const uint8_t *read, const uint8_t *expected, uint32_t length) {
+  for (uint32_t i = 0; i < length; ++i)
+    if (read[i] != expected[i])
+      return Difference{true, i, read[i], expected[i]};
+  return Difference{false, 0, 0, 0};
+}
+
+int32_t ReportFailure() {
+  PublishVersion(gOnboardVersion);
+  SetAttribute(kAttributeLightRed);
+  SetUpdateStatus(kStatusCompareFailed);
+  Print(u"\n VTQ_002J  upgrade Fail");
+  SendEcCommand(kEcUpdateFailed);
+  Print(u"\n Please shutdown you system and power On again\n \n");
+  SetUpdateStatus(kStatusEnded);
+  return kExitCompareFailed;
+}
+
+int32_t ReportSuccess() {
+  Print(u"\n VTQ_005C Compare  pass!");
+  PublishVersion(gTargetVersion);
+  SetUpdateStatus(kStatusComparePassed);
+  SetAttribute(kAttributeLightGreen);
+  Print(u"\n VTQ_002J  upgrade success");
+  SendEcCommand(kEcUpdatePassed);
+  Print(u"\n ================PASS================n");
+  Print(u"\n Please shutdown you system and power On again\n \n");
+  SetUpdateStatus(kStatusEnded);
   return 0;
+}
+
+} // namespace
+
+int32_t UpdateProcedure(uint8_t requestedCid, uint8_t requestedPid) {
+  EnableCursor(false);
+  gOnboardVersion = ReadOnboardVersion();
+  PublishVersion(gOnboardVersion);
+  SelectEntry(requestedCid, requestedPid);
+  const CatalogueEntry &entry = SelectedEntry();
+  gTargetVersion = EntryVersion(entry);
+  ReleaseRegisterAccess();
+  Stall(1000000);
+  SendEcCommand(kEcUpdateStarting);
+  Print(
+      u"\n VTQ_001 LT7911D FW [ CID_PID_Txx ] flash from [ %02d.%02d.%02d ] to [ %02d.%02d.%02d ] ",
+      gOnboardVersion.cid, gOnboardVersion.pid, gOnboardVersion.txx, gTargetVersion.cid,
+      gTargetVersion.pid, gTargetVersion.txx);
+  Stall(500000);
+
+  uint16_t chipId = ReadChipId();
+  if (chipId != kExpectedChipId) {
+    Print(u"\nVTQ_001   Read chipid fail(chipid[%04X] !=0x1605),please check hardware", chipId);
+    SetUpdateStatus(kStatusChipIdWrong);
+    Print(u"\n VTQ_002L  the chip offline");
+    return kExitChipIdWrong;
+  }
+  Print(u"\n VTQ_001   Read chipid PASS");
+  Stall(10000);
+
+  Print(u"\n VTQ_002A  ConfigPara");
+  ConfigPara();
+  Stall(100000);
+
+  SetUpdateStatus(kStatusConfigured);
+  Print(u"\n VTQ_002B  SaveHdcpKeyFromFlash");
+  SaveHdcpKeyFromFlash();
+
+  SetUpdateStatus(kStatusKeySaved);
+  Print(u"\n VTQ_002C  BlockErase");
+  BlockErase();
+  SetUpdateStatus(kStatusErased);
+  Stall(1000000);
+
+  Print(u"\n VTQ_002D  WriteFirmwareToFlash");
+  WriteFirmwareToFlash(entry.image, entry.length);
+
+  SetUpdateStatus(kStatusFirmwareWritten);
+  Print(u"\n VTQ_002F  WriteHdcpKeyToFlash");
+  WriteHdcpKeyToFlash();
+
+  SetUpdateStatus(kStatusKeyWritten);
+  Print(u"\n VTQ_002G  ReadFirmwareFromFlash");
+  ReadFirmwareFromFlash(entry.length);
+  // The key area is the chip's own and no image can restore it: read it back too.
+  Print(u"\n VTQ_002H  ReadHdcpKeyFromFlash");
+  ReadHdcpKeyFromFlash();
+
+  SetUpdateStatus(kStatusReadBack);
+  Print(u"\n VTQ_002I  Comparing...");
+  Print(u"\n VTQ_005A Compare");
+
+  Difference d = FirstDifference(ReadBackBuffer, entry.image, entry.length);
+  if (d.found) {
+    Print(u"\n VTQ_005B Compare ReadFirmware[%04X]=[ %04X]   != OriFW[%04X]=[ %04X]  fail",
+          d.offset, d.read, d.offset, d.expected);
+    return ReportFailure();
+  }
+  d = FirstDifference(ReadBackBuffer + kHdcpKeyAddress, HdcpKeyBuffer, kHdcpKeySize);
+  if (d.found) {
+    Print(u"\n VTQ_005B Compare ReadHdcpKey[%04X]=[ %04X]   != HdcpKey[%04X]=[ %04X]  fail",
+          d.offset, d.read, d.offset, d.expected);
+    return ReportFailure();
+  }
+  return ReportSuccess();
 }

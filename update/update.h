@@ -3,5 +3,11 @@
 
 #include <stdint.h>
 
-// Runs the update for the requested version; returns the exit status of /f.
+// Exit status of an update whose compare found a difference; the same value as the status code
+// it leaves in CMOS.
+constexpr int32_t kExitCompareFailed = 248;
+
+// Runs the update for the requested version; returns the exit status of /f: 0 when the chip
+// holds the new firmware and its own key area, 248 when the compare failed, 255 when the chip
+// id is wrong.
 int32_t UpdateProcedure(uint8_t requestedCid, uint8_t requestedPid);

@@ -1,0 +1,155 @@
+#include "chip/flash.h"
+
+#include "chip/registers.h"
+#include "console/console.h"
+
+uint8_t HdcpKeyBuffer[kHdcpKeySize];
+uint8_t ReadBackBuffer[kReadBackBufferSize];
+
+namespace {
+
+constexpr uint8_t kAddressHigh = 0x5B;
+constexpr uint8_t kAddressMiddle = 0x5C;
+constexpr uint8_t kAddressLow = 0x5D;
+constexpr uint8_t kDataIn = 0x59;
+constexpr uint8_t kDataOut = 0x5F;
+
+constexpr RegisterWrite kFlashPreamble[] = {
+    {0xFF, 0x80}, {0xEE, 0x01}, {0xFF, 0x90}, {0x02, 0xDF},
+    {0x02, 0xFF}, {0xFF, 0x80}, {0x5A, 0x86}, {0x5A, 0x82},
+};
+constexpr RegisterWrite kFlashPostamble[] = {{0x5A, 0x8A}, {0x5A, 0x82}};
+constexpr RegisterWrite kConfigPara[] = {
+    {0xFF, 0x80}, {0xEE, 0x01}, {0x5A, 0x82}, {0x5E, 0xC0},
+    {0x58, 0x00}, {0x59, 0x51}, {0x5A, 0x92}, {0x5A, 0x82},
+};
+constexpr RegisterWrite kBlockErase[] = {
+    {0xFF, 0x80}, {0xEE, 0x01}, {0x5A, 0x82}, {0x5A, 0x86}, {0x5A, 0x82},
+    {0x5B, 0x00}, {0x5C, 0x00}, {0x5D, 0x00}, {0x5A, 0x83}, {0x5A, 0x82},
+};
+constexpr RegisterWrite kReadPageOpen[] = {{0x5E, 0x6F}, {0x5A, 0xA2}, {0x5A, 0x82}};
+constexpr RegisterWrite kReadPageStart[] = {{0x5A, 0x92}, {0x5A, 0x82}, {0x58, 0x01}};
+constexpr RegisterWrite kFirmwarePageOpen[] = {{0x5A, 0x86}, {0x5A, 0x82}, {0x5E, 0xEF},
+                                               {0x5A, 0xA2}, {0x5A, 0x82}, {0x58, 0x01}};
+constexpr RegisterWrite kKeyPageOpen[] = {{0x5E, 0xEF}, {0x5A, 0xA2}, {0x5A, 0x82}, {0x58, 0x01}};
+constexpr RegisterWrite kPageProgram[] = {{0x5E, 0xE0}, {0x5A, 0x92}, {0x5A, 0x82}};
+
+// Bytes sent after the end of a short last page: the value of erased flash.
+constexpr uint8_t kFillByte = 0xFF;
+
+void WriteAddress(uint32_t address) {
+  WriteRegister(kAddressHigh, static_cast<uint8_t>(address >> 16));
+  WriteRegister(kAddressMiddle, static_cast<uint8_t>(address >> 8));
+  WriteRegister(kAddressLow, static_cast<uint8_t>(address));
+}
+
+// The first half of programming a page: the data go into the controller before the address.
+void LoadPage(const uint8_t (&data)[kFlashPageSize], PageForm form) {
+  if (form == PageForm::Firmware)
+    WriteRegisters(kFirmwarePageOpen);
+  else
+    WriteRegisters(kKeyPageOpen);
+  for (uint8_t byte : data)
+    WriteRegister(kDataIn, byte);
+}
+
+void CommitPage(uint32_t address) {
+  WriteAddress(address);
+  WriteRegisters(kPageProgram);
+}
+
+// Copies up to a page of `source` into `page`, filling the rest.
+void FillPage(uint8_t (&page)[kFlashPageSize], const uint8_t *source, uint32_t available) {
+  for (uint32_t i = 0; i < kFlashPageSize; ++i)
+    page[i] = i < available ? source[i] : kFillByte;
+}
+
+uint8_t BytesOnPage(uint32_t length, uint32_t page) {
+  uint32_t remaining = length - page * kFlashPageSize;
+  return static_cast<uint8_t>(remaining < kFlashPageSize ? remaining : kFlashPageSize);
+}
+
+// Reads the key area page by page into `destination` (kHdcpKeySize bytes).
+void ReadKeyArea(uint8_t *destination) {
+  FlashPreamble();
+  for (uint32_t p = 0; p < kHdcpKeyPages; ++p)
+    ReadPage(kHdcpKeyAddress + p * kFlashPageSize, BytesOnPage(kHdcpKeySize, p),
+             destination + p * kFlashPageSize);
+  FlashPostamble();
+}
+
+} // namespace
+
+void FlashPreamble() {
+  WriteRegisters(kFlashPreamble);
+}
+
+void FlashPostamble() {
+  WriteRegisters(kFlashPostamble);
+}
+
+void ConfigPara() {
+  WriteRegisters(kConfigPara);
+}
+
+void BlockErase() {
+  WriteRegisters(kBlockErase);
+}
+
+void ReadPage(uint32_t address, uint8_t count, uint8_t *destination) {
+  WriteRegisters(kReadPageOpen);
+  WriteAddress(address);
+  WriteRegisters(kReadPageStart);
+  for (uint8_t i = 0; i < count; ++i)
+    destination[i] = ReadRegister(kDataOut);
+}
+
+void ProgramPage(uint32_t address, const uint8_t (&data)[kFlashPageSize], PageForm form) {
+  LoadPage(data, form);
+  CommitPage(address);
+}
+
+void SaveHdcpKeyFromFlash() {
+  ReadKeyArea(HdcpKeyBuffer);
+}
+
+void ReadHdcpKeyFromFlash() {
+  ReadKeyArea(ReadBackBuffer + kHdcpKeyAddress);
+}
+
+void WriteHdcpKeyToFlash() {
+  FlashPreamble();
+  for (uint32_t p = 0; p < kHdcpKeyPages; ++p) {
+    uint8_t page[kFlashPageSize];
+    FillPage(page, HdcpKeyBuffer + p * kFlashPageSize, BytesOnPage(kHdcpKeySize, p));
+    ProgramPage(kHdcpKeyAddress + p * kFlashPageSize, page, PageForm::KeyArea);
+  }
+  FlashPostamble();
+}
+
+void WriteFirmwareToFlash(const uint8_t *image, uint16_t length) {
+  const uint16_t pages = PageCount(length);
+  FlashPreamble();
+  for (uint16_t p = 0; p < pages; ++p) {
+    uint8_t page[kFlashPageSize];
+    FillPage(page, image + p * kFlashPageSize, BytesOnPage(length, p));
+    LoadPage(page, PageForm::Firmware);
+    SetCursorPosition(0, 7);
+    int32_t percent = (static_cast<int32_t>(p) + 1) * 100 / static_cast<int32_t>(pages);
+    Print(u" VTQ_002E  =====Updating LT7911D  %d %% percent =====", percent);
+    CommitPage(static_cast<uint32_t>(p) * kFlashPageSize);
+  }
+  FlashPostamble();
+}
+
+void ReadFirmwareFromFlash(uint16_t length) {
+  // The catalogue's images fit the buffer (checked at build time); never read past it anyway.
+  if (length > kReadBackBufferSize)
+    length = kReadBackBufferSize;
+  const uint16_t pages = PageCount(length);
+  FlashPreamble();
+  for (uint16_t p = 0; p < pages; ++p)
+    ReadPage(static_cast<uint32_t>(p) * kFlashPageSize, BytesOnPage(length, p),
+             ReadBackBuffer + p * kFlashPageSize);
+  FlashPostamble();
+}

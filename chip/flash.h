@@ -1,0 +1,37 @@
+// The chip's flash controller operations, each an ordered list of register accesses. None of
+// them waits or checks a result: the update reads everything back and compares.
+#pragma once
+
+#include <stdint.h>
+
+#include "chip/flash_layout.h"
+
+// The chip's own key area, saved before the erase and written back after the firmware.
+extern uint8_t HdcpKeyBuffer[kHdcpKeySize];
+// Flash contents read back for the compare, at their flash addresses.
+extern uint8_t ReadBackBuffer[kReadBackBufferSize];
+
+enum class PageForm : uint8_t {
+  Firmware, // sets the write-enable latch before every page
+  KeyArea,  // relies on the latch set once by the preamble
+};
+
+void FlashPreamble();
+void FlashPostamble();
+void ConfigPara();
+void BlockErase();
+
+void ReadPage(uint32_t address, uint8_t count, uint8_t *destination);
+void ProgramPage(uint32_t address, const uint8_t (&data)[kFlashPageSize], PageForm form);
+
+void SaveHdcpKeyFromFlash();
+void WriteHdcpKeyToFlash();
+// Reads the key area back into ReadBackBuffer at its own address, for the key compare.
+void ReadHdcpKeyFromFlash();
+void WriteFirmwareToFlash(const uint8_t *image, uint16_t length);
+void ReadFirmwareFromFlash(uint16_t length);
+
+// Pages of a region of `length` bytes; the last one may be short.
+constexpr uint16_t PageCount(uint32_t length) {
+  return static_cast<uint16_t>((length + kFlashPageSize - 1) / kFlashPageSize);
+}
