@@ -1,0 +1,76 @@
+// Internals of the host platform, shared by its source files: the firmware's state and the parts
+// that build the system table. Tests use host_platform.h instead.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/host/host_platform.h"
+
+namespace sim {
+
+struct HostPlatform::State {
+  HostOptions options;
+
+  // ConOut and its screen model.
+  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL conOut{};
+  SIMPLE_TEXT_OUTPUT_MODE mode{};
+  char16_t screen[kScreenRows][kScreenColumns]{};
+  uint8_t attributes[kScreenRows][kScreenColumns]{};
+  std::vector<ConsoleCall> consoleLog;
+  std::vector<std::u16string> outputLog;
+
+  // Boot services and the system table.
+  EFI_BOOT_SERVICES bootServices{};
+  EFI_SYSTEM_TABLE systemTable{};
+  struct PoolBlock {
+    size_t size;
+    bool freed;
+    std::unique_ptr<uint8_t[]> memory; // kept after FreePool, so an address is never reused
+  };
+  std::map<const void *, PoolBlock> pool;
+  PoolStats poolStats;
+  std::vector<std::string> poolErrors;
+  uint64_t allocationCalls = 0;
+  struct Handle {
+    std::vector<std::pair<EFI_GUID, void *>> protocols;
+  };
+  std::vector<std::unique_ptr<Handle>> handles;
+  std::vector<uint64_t> stalls;
+
+  // The image and its arguments.
+  EFI_HANDLE image = nullptr;
+  EFI_SHELL_PARAMETERS_PROTOCOL shellParameters{};
+  EFI_SHELL_INTERFACE shellInterface{};
+  EFI_LOADED_IMAGE_PROTOCOL loadedImage{};
+  std::vector<std::u16string> argumentText;
+  std::vector<CHAR16 *> argumentVector;
+  std::u16string loadOptions;
+
+  // Ports.
+  std::array<uint8_t, 128> cmos{};
+  uint8_t cmosIndex = 0;
+  std::vector<uint8_t> ecLog;
+  std::vector<PortAccess> portLog;
+
+  // The SMBus controller and the chip behind it.
+  std::unique_ptr<BridgeChip> chip;
+  SimBus bus{};
+  std::vector<Transaction> trace;
+
+  uint64_t runStartMicros = 0;
+  uint64_t runEndMicros = 0;
+};
+
+// The state of the active platform; the firmware's services act on it.
+HostPlatform::State &ActiveState();
+
+void InstallConsole(HostPlatform::State &s);
+void InstallBootServices(HostPlatform::State &s);
+// Adds `iface` under `guid` to *handle, making a new handle when *handle is nullptr.
+EFI_STATUS AddProtocol(HostPlatform::State &s, EFI_HANDLE *handle, const EFI_GUID &guid,
+                       void *iface);
+
+} // namespace sim
