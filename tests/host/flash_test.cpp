@@ -1,0 +1,184 @@
+// Each flash controller operation against its literal register list.
+#include <gtest/gtest.h>
+
+#include "chip/flash.h"
+#include "chip/registers.h"
+#include "sim/host/host_platform.h"
+#include "trace_util.h"
+#include "uefi/firmware.h"
+
+namespace {
+
+const std::vector<Access> kPreamble = {{'W', 0xFF, 0x80}, {'W', 0xEE, 0x01}, {'W', 0xFF, 0x90},
+                                       {'W', 0x02, 0xDF}, {'W', 0x02, 0xFF}, {'W', 0xFF, 0x80},
+                                       {'W', 0x5A, 0x86}, {'W', 0x5A, 0x82}};
+const std::vector<Access> kPostamble = {{'W', 0x5A, 0x8A}, {'W', 0x5A, 0x82}};
+
+std::vector<Access> ReadPageList(uint8_t high, uint8_t mid, uint8_t low, int count) {
+  return Concat({{{'W', 0x5E, 0x6F},
+                  {'W', 0x5A, 0xA2},
+                  {'W', 0x5A, 0x82},
+                  {'W', 0x5B, high},
+                  {'W', 0x5C, mid},
+                  {'W', 0x5D, low},
+                  {'W', 0x5A, 0x92},
+                  {'W', 0x5A, 0x82},
+                  {'W', 0x58, 0x01}},
+                 Reads(0x5F, count)});
+}
+
+std::vector<Access> ProgramPageList(bool firmware, std::vector<uint8_t> data, uint8_t high,
+                                    uint8_t mid, uint8_t low) {
+  std::vector<Access> out;
+  if (firmware)
+    out = {{'W', 0x5A, 0x86}, {'W', 0x5A, 0x82}};
+  out.insert(out.end(),
+             {{'W', 0x5E, 0xEF}, {'W', 0x5A, 0xA2}, {'W', 0x5A, 0x82}, {'W', 0x58, 0x01}});
+  for (uint8_t b : data)
+    out.push_back({'W', 0x59, b});
+  out.insert(out.end(), {{'W', 0x5B, high},
+                         {'W', 0x5C, mid},
+                         {'W', 0x5D, low},
+                         {'W', 0x5E, 0xE0},
+                         {'W', 0x5A, 0x92},
+                         {'W', 0x5A, 0x82}});
+  return out;
+}
+
+// A platform with the tool attached to it, as after a successful bus search.
+class Flash : public ::testing::Test {
+protected:
+  void SetUp() override {
+    SetFirmware(platform.ImageHandle(), platform.SystemTable());
+    ResetChipBus();
+    ASSERT_EQ(LocateChipBus(), EFI_SUCCESS);
+  }
+  void TearDown() override { ReleaseChipBus(); }
+  std::vector<Access> Issued() {
+    std::vector<Access> out = AccessesFrom(platform.Trace(), mark);
+    mark = platform.Trace().size();
+    return out;
+  }
+  sim::HostPlatform platform;
+  size_t mark = 0;
+};
+
+TEST_F(Flash, ControllerSetUpSequences) {
+  FlashPreamble();
+  EXPECT_EQ(Issued(), kPreamble);
+  FlashPostamble();
+  EXPECT_EQ(Issued(), kPostamble);
+  ConfigPara();
+  EXPECT_EQ(Issued(), (std::vector<Access>{{'W', 0xFF, 0x80},
+                                           {'W', 0xEE, 0x01},
+                                           {'W', 0x5A, 0x82},
+                                           {'W', 0x5E, 0xC0},
+                                           {'W', 0x58, 0x00},
+                                           {'W', 0x59, 0x51},
+                                           {'W', 0x5A, 0x92},
+                                           {'W', 0x5A, 0x82}}));
+  BlockErase();
+  EXPECT_EQ(Issued(), (std::vector<Access>{{'W', 0xFF, 0x80},
+                                           {'W', 0xEE, 0x01},
+                                           {'W', 0x5A, 0x82},
+                                           {'W', 0x5A, 0x86},
+                                           {'W', 0x5A, 0x82},
+                                           {'W', 0x5B, 0x00},
+                                           {'W', 0x5C, 0x00},
+                                           {'W', 0x5D, 0x00},
+                                           {'W', 0x5A, 0x83},
+                                           {'W', 0x5A, 0x82}}));
+}
+
+TEST_F(Flash, KeyAreaSaveReadsEighteenPagesEndingShort) {
+  SaveHdcpKeyFromFlash();
+  std::vector<Access> expected = kPreamble;
+  for (int p = 0; p < 18; ++p) {
+    uint32_t a = 0x6000 + 16 * p;
+    expected =
+        Concat({expected, ReadPageList(a >> 16, (a >> 8) & 0xFF, a & 0xFF, p == 17 ? 14 : 16)});
+  }
+  expected = Concat({expected, kPostamble});
+  EXPECT_EQ(Issued(), expected);
+  for (uint32_t i = 0; i < 286; ++i)
+    ASSERT_EQ(HdcpKeyBuffer[i], platform.Chip().originalKeyArea[i]) << i;
+}
+
+TEST_F(Flash, KeyAreaWriteSetsTheLatchOnceAndFillsTheShortPage) {
+  for (int i = 0; i < 286; ++i)
+    HdcpKeyBuffer[i] = static_cast<uint8_t>(i * 7);
+  WriteHdcpKeyToFlash();
+  std::vector<Access> issued = Issued();
+  ASSERT_EQ(issued.size(), 8u + 18u * 26u + 2u);
+  std::vector<Access> first(issued.begin() + 8, issued.begin() + 8 + 26);
+  std::vector<uint8_t> data0;
+  for (int i = 0; i < 16; ++i)
+    data0.push_back(static_cast<uint8_t>(i * 7));
+  EXPECT_EQ(first, ProgramPageList(false, data0, 0x00, 0x60, 0x00));
+  std::vector<Access> last(issued.begin() + 8 + 17 * 26, issued.begin() + 8 + 18 * 26);
+  std::vector<uint8_t> data17;
+  for (int i = 272; i < 286; ++i)
+    data17.push_back(static_cast<uint8_t>(i * 7));
+  data17.push_back(0xFF);
+  data17.push_back(0xFF);
+  EXPECT_EQ(last, ProgramPageList(false, data17, 0x00, 0x61, 0x10));
+}
+
+TEST_F(Flash, FirmwareWriteProgramsEveryPageWithProgress) {
+  // 37 bytes: two full pages and a five-byte last page.
+  std::vector<uint8_t> image(37);
+  for (size_t i = 0; i < image.size(); ++i)
+    image[i] = static_cast<uint8_t>(0x40 + i);
+  WriteFirmwareToFlash(image.data(), static_cast<uint16_t>(image.size()));
+  std::vector<Access> issued = Issued();
+  ASSERT_EQ(issued.size(), 8u + 3u * 28u + 2u);
+  auto page = [&](int p) {
+    return std::vector<Access>(issued.begin() + 8 + 28 * p, issued.begin() + 8 + 28 * (p + 1));
+  };
+  EXPECT_EQ(page(0), ProgramPageList(true, std::vector<uint8_t>(image.begin(), image.begin() + 16),
+                                     0, 0, 0));
+  EXPECT_EQ(page(1),
+            ProgramPageList(true, std::vector<uint8_t>(image.begin() + 16, image.begin() + 32), 0,
+                            0, 0x10));
+  std::vector<uint8_t> last(image.begin() + 32, image.end());
+  last.resize(16, 0xFF);
+  EXPECT_EQ(page(2), ProgramPageList(true, last, 0, 0, 0x20));
+  EXPECT_EQ(std::vector<Access>(issued.end() - 2, issued.end()), kPostamble);
+
+  std::vector<std::string> progress;
+  for (const auto &text : platform.OutputLog())
+    progress.push_back(sim::Narrow(text));
+  EXPECT_EQ(progress, (std::vector<std::string>{
+                          " VTQ_002E  =====Updating LT7911D  33 % percent =====",
+                          " VTQ_002E  =====Updating LT7911D  66 % percent =====",
+                          " VTQ_002E  =====Updating LT7911D  100 % percent =====",
+                      }));
+  EXPECT_EQ(platform.RowText(7), " VTQ_002E  =====Updating LT7911D  100 % percent =====");
+  EXPECT_EQ(platform.CountCalls(sim::ConsoleOp::SetCursorPosition), 3);
+}
+
+TEST_F(Flash, FirmwareReadBackReadsTheShortLastPageOnly) {
+  ReadFirmwareFromFlash(17381);
+  std::vector<Access> issued = Issued();
+  // 1086 full pages and one of 5 bytes at 0x43E0.
+  ASSERT_EQ(issued.size(), 8u + 1087u * 9u + 1086u * 16u + 5u + 2u);
+  std::vector<Access> tail(issued.end() - 2 - 14, issued.end() - 2);
+  EXPECT_EQ(tail, ReadPageList(0x00, 0x43, 0xE0, 5));
+  for (uint32_t i = 0; i < 17381; ++i)
+    ASSERT_EQ(ReadBackBuffer[i], platform.Chip().flash[i]) << i;
+
+  ReadFirmwareFromFlash(17344);
+  issued = Issued();
+  EXPECT_EQ(issued.size(), 8u + 1084u * (9u + 16u) + 2u);
+}
+
+TEST_F(Flash, PageAddressesAboveSixtyFourKilobytesUseTheHighByte) {
+  uint8_t data[16] = {};
+  ProgramPage(0x012340, data, PageForm::Firmware);
+  std::vector<Access> issued = Issued();
+  EXPECT_EQ(issued[22], (Access{'W', 0x5B, 0x01}));
+  EXPECT_EQ(issued[23], (Access{'W', 0x5C, 0x23}));
+  EXPECT_EQ(issued[24], (Access{'W', 0x5D, 0x40}));
+}
+
+} // namespace
