@@ -47,3 +47,9 @@ gtest_discover_tests(panelup_host_tests PROPERTIES LABELS host DISCOVERY_TIMEOUT
 if(PANELUP_IMAGE_WARNING)
   add_custom_target(image_warning ALL COMMAND ${CMAKE_COMMAND} -E echo "${PANELUP_IMAGE_WARNING}")
 endif()
+
+# Scratch configures that must reject bad images and replace missing ones.
+add_test(NAME image_checks
+  COMMAND bash ${PROJECT_SOURCE_DIR}/tests/build/images_test.sh ${PROJECT_SOURCE_DIR}
+          ${CMAKE_BINARY_DIR}/image-checks)
+set_tests_properties(image_checks PROPERTIES LABELS build)

@@ -2,7 +2,8 @@
 # time, so a wrong image stops the build before anything is compiled.
 option(PANELUP_REQUIRE_GENUINE_IMAGES "Fail when a catalogue image is missing" OFF)
 
-set(PANELUP_IMAGE_DIR ${PROJECT_SOURCE_DIR}/catalogue/images)
+set(PANELUP_IMAGE_DIR ${PROJECT_SOURCE_DIR}/catalogue/images CACHE PATH
+  "Folder holding the firmware images and their manifest")
 set(PANELUP_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
 set(embedder ${CMAKE_BINARY_DIR}/tools/embed_images)
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/tools ${PANELUP_GENERATED_DIR})
