@@ -3,7 +3,7 @@ BUILD ?= build
 ARGS ?= /s
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build run shell test
+.PHONY: all deps configure build run shell test sweep fuzz lint bench screenshot
 
 all: build
 
@@ -26,3 +26,23 @@ shell: build
 
 test: build
 	@ctest --test-dir $(BUILD) --output-on-failure
+
+# The full fault sweep: every fault kind at every transaction of two whole updates.
+sweep: build
+	@scripts/sweep.sh $(BUILD)
+
+# The fuzz targets for longer than the bounded runs inside make test.
+fuzz: deps
+	@scripts/fuzz.sh long
+
+# clang-tidy and cppcheck over the tree; any finding fails.
+lint: build
+	@scripts/lint.sh $(BUILD)
+
+# Bus transactions, modelled duration, CPU cost per transaction, footprint, emulator timing.
+bench: build
+	@scripts/bench.sh $(BUILD)
+
+# Refreshes the README's console screenshot from the emulator's own display.
+screenshot: build
+	@scripts/screenshot.sh $(BUILD)

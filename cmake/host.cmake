@@ -5,6 +5,13 @@ enable_testing()
 
 set(PANELUP_WARNINGS -Wall -Wextra -Werror)
 
+# The host tests run under AddressSanitizer and UndefinedBehaviorSanitizer; any report fails them.
+option(PANELUP_SANITIZE "Build the host code with ASan and UBSan" ON)
+if(PANELUP_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
 add_library(panelup_host_tool STATIC ${PANELUP_TOOL_SOURCES})
 target_include_directories(panelup_host_tool PUBLIC ${PANELUP_TOOL_INCLUDES})
 target_compile_definitions(panelup_host_tool PUBLIC ${PANELUP_ACCESS_DEFINITIONS})
@@ -53,3 +60,9 @@ add_test(NAME image_checks
   COMMAND bash ${PROJECT_SOURCE_DIR}/tests/build/images_test.sh ${PROJECT_SOURCE_DIR}
           ${CMAKE_BINARY_DIR}/image-checks)
 set_tests_properties(image_checks PROPERTIES LABELS build)
+
+# Further test tiers and measurements, each in its own file.
+include(${CMAKE_CURRENT_LIST_DIR}/sweep.cmake OPTIONAL)
+include(${CMAKE_CURRENT_LIST_DIR}/fuzz.cmake OPTIONAL)
+include(${CMAKE_CURRENT_LIST_DIR}/image_checks.cmake OPTIONAL)
+include(${CMAKE_CURRENT_LIST_DIR}/bench.cmake OPTIONAL)
