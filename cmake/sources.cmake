@@ -11,6 +11,7 @@ set(PANELUP_TOOL_SOURCES
     console/print.cpp
     console/status_names.cpp
     platform/cmos.cpp
+    uefi/arguments.cpp
     uefi/entry.cpp
     uefi/firmware.cpp
     update/update.cpp)

@@ -1,0 +1,19 @@
+// Shell arguments of an application image: fetched from the shell's protocol on the image handle
+// and converted to narrow UTF-8 strings in bounded static storage. Shared by every application
+// image we build.
+#pragma once
+
+#include "uefi/protocols.h"
+
+// Bounds of the converted argument vector. Arguments past kMaxArguments are dropped; text past
+// kArgumentTextBytes is cut at a character boundary, so conversion never overflows.
+constexpr int kMaxArguments = 32;
+constexpr int kArgumentTextBytes = 2048;
+
+// Converts `argc` UCS-2 strings into the static narrow vector; returns the count kept.
+int ConvertArguments(const CHAR16 *const *argv, UINTN argc, char ***out);
+
+// Fetches the arguments the shell handed to `image` (the shell parameters protocol, the older
+// shell interface, or else the loaded image's option string) and converts them. Needs
+// SetFirmware first.
+int GetShellArguments(EFI_HANDLE image, char ***argv);
