@@ -1,0 +1,28 @@
+// The private protocol through which simctl.efi reaches the chip model inside SimChip.efi. Both
+// images are built from one tree, so the model's structures are shared as they are; the version
+// and the sizes guard against pairing images from different builds.
+#pragma once
+
+#include "sim/bridge_chip.h"
+#include "sim/sim_bus.h"
+#include "uefi/protocols.h"
+
+// Raise whenever this structure or the meaning of a member changes.
+constexpr uint32_t kSimControlVersion = 1;
+
+struct SIM_CONTROL_PROTOCOL {
+  uint32_t Version;
+  uint32_t ChipSize; // sizeof(sim::BridgeChip) in the driver's build
+  uint32_t BusSize;  // sizeof(sim::SimBus) in the driver's build
+  sim::BridgeChip *Chip;
+  sim::SimBus *Bus;
+  // Powers the chip on again with its current configuration and restarts the bus counters. The
+  // model's code runs inside the driver, next to the clock it keeps.
+  void(EFIAPI *PowerOn)(SIM_CONTROL_PROTOCOL *This);
+};
+static_assert(offsetof(SIM_CONTROL_PROTOCOL, Chip) == 16);
+static_assert(offsetof(SIM_CONTROL_PROTOCOL, PowerOn) == 32);
+
+// Our own GUID (7E753922-097E-4497-86AD-E37692CB06AB), generated for this protocol.
+inline constexpr EFI_GUID kSimControlProtocolGuid = {
+    0x7E753922, 0x097E, 0x4497, {0x86, 0xAD, 0xE3, 0x76, 0x92, 0xCB, 0x06, 0xAB}};
