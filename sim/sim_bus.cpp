@@ -6,12 +6,13 @@ namespace {
 EFI_STATUS EFIAPI Execute(const EFI_SMBUS_HC_PROTOCOL *This, EFI_SMBUS_DEVICE_ADDRESS slaveAddress,
                           UINTN command, EFI_SMBUS_OPERATION operation, BOOLEAN /*pecCheck*/,
                           UINTN *length, void *buffer) {
-  if (This == nullptr || length == nullptr || buffer == nullptr)
+  if (This == nullptr)
     return EFI_INVALID_PARAMETER;
   // The protocol is the bus's first member.
   SimBus &bus = *reinterpret_cast<SimBus *>(const_cast<EFI_SMBUS_HC_PROTOCOL *>(This));
   bool read = operation == EfiSmbusReadByte;
-  if ((!read && operation != EfiSmbusWriteByte) || *length != 1 || command > 0xFF) {
+  if ((!read && operation != EfiSmbusWriteByte) || length == nullptr || buffer == nullptr ||
+      *length != 1 || command > 0xFF) {
     ++bus.rejected;
     return EFI_INVALID_PARAMETER;
   }

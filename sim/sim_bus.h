@@ -50,6 +50,8 @@ struct SimBus {
   void *observerContext;
 };
 
+static_assert(offsetof(SimBus, protocol) == 0, "Execute finds the bus through its protocol");
+
 // Bit times of one byte-data transaction: start, address, command, data, stop (write) and with a
 // repeated start and a second address byte (read).
 constexpr uint32_t kWriteByteBits = 29;

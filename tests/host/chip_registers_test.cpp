@@ -1,0 +1,148 @@
+// Register access over the SMBus: the exact Execute parameters of the two primitives, and the
+// identity reads as literal transaction lists.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "chip/registers.h"
+#include "sim/host/host_platform.h"
+#include "uefi/firmware.h"
+
+namespace {
+
+struct ExecuteCall {
+  const EFI_SMBUS_HC_PROTOCOL *self;
+  UINTN address;
+  UINTN command;
+  uint32_t operation;
+  BOOLEAN pecCheck;
+  UINTN length;       // *Length as passed
+  uint8_t bufferByte; // *Buffer as passed
+  bool operator==(const ExecuteCall &) const = default;
+};
+
+std::vector<ExecuteCall> gCalls;
+decltype(EFI_SMBUS_HC_PROTOCOL::Execute) gForward = nullptr;
+
+// Records the call, forwards it to the simulated controller, then scribbles over Length so a
+// caller that does not set it afresh is caught on its next call.
+EFI_STATUS EFIAPI SpyExecute(const EFI_SMBUS_HC_PROTOCOL *self, EFI_SMBUS_DEVICE_ADDRESS address,
+                             UINTN command, EFI_SMBUS_OPERATION operation, BOOLEAN pecCheck,
+                             UINTN *length, void *buffer) {
+  gCalls.push_back(
+      {self, address, command, operation, pecCheck, *length, *static_cast<uint8_t *>(buffer)});
+  EFI_STATUS status = gForward(self, address, command, operation, pecCheck, length, buffer);
+  *length = 0x55;
+  return status;
+}
+
+struct Step {
+  char op;
+  uint8_t reg;
+  uint8_t value; // written value; for reads, what the chip returned
+  bool operator==(const Step &) const = default;
+};
+
+std::vector<Step> Steps(const std::vector<sim::Transaction> &trace) {
+  std::vector<Step> out;
+  for (const sim::Transaction &t : trace)
+    out.push_back({t.op == sim::Op::Write ? 'W' : 'R', t.reg, t.value});
+  return out;
+}
+
+class Registers : public ::testing::Test {
+protected:
+  void SetUp() override {
+    SetFirmware(platform.ImageHandle(), platform.SystemTable());
+    ResetChipBus();
+    ASSERT_EQ(LocateChipBus(), EFI_SUCCESS);
+    gCalls.clear();
+    gForward = platform.Bus().protocol.Execute;
+    platform.Bus().protocol.Execute = SpyExecute;
+  }
+  void TearDown() override {
+    platform.Bus().protocol.Execute = gForward;
+    ReleaseChipBus();
+  }
+  const EFI_SMBUS_HC_PROTOCOL *Protocol() { return &platform.Bus().protocol; }
+
+  sim::HostPlatform platform;
+};
+
+TEST_F(Registers, ReadIsOneByteReadWithBufferPresetToFF) {
+  sim::BridgeChip &chip = platform.Chip();
+  chip.bank = 0x33;
+  chip.registers[0x33][0x0C] = 0x42;
+  EXPECT_EQ(ReadRegister(0x0C), 0x42);
+  EXPECT_EQ(ReadRegister(0x0C), 0x42);
+  const ExecuteCall expected{Protocol(), 0x2B, 0x0C, EfiSmbusReadByte, 0, 1, 0xFF};
+  EXPECT_EQ(gCalls, (std::vector<ExecuteCall>{expected, expected}));
+}
+
+TEST_F(Registers, WriteIsOneByteWrite) {
+  WriteRegister(0x5A, 0x86);
+  WriteRegister(0xFF, 0xD2);
+  EXPECT_EQ(gCalls, (std::vector<ExecuteCall>{
+                        {Protocol(), 0x2B, 0x5A, EfiSmbusWriteByte, 0, 1, 0x86},
+                        {Protocol(), 0x2B, 0xFF, EfiSmbusWriteByte, 0, 1, 0xD2},
+                    }));
+  EXPECT_EQ(platform.Chip().bank, 0xD2);
+}
+
+TEST_F(Registers, FailedReadYieldsFF) {
+  platform.Chip().registers[0][0x10] = 0x00;
+  platform.Bus().faults.failFrom = 0;
+  EXPECT_EQ(ReadRegister(0x10), 0xFF);
+}
+
+TEST_F(Registers, ChipIdSequence) {
+  EXPECT_EQ(ReadChipId(), 0x1605);
+  EXPECT_EQ(Steps(platform.Trace()), (std::vector<Step>{
+                                         {'W', 0xFF, 0x80},
+                                         {'W', 0xEE, 0x01},
+                                         {'W', 0xFF, 0xA0},
+                                         {'R', 0x00, 0x16},
+                                         {'R', 0x01, 0x05},
+                                     }));
+  EXPECT_TRUE(platform.Chip().hostAccess) << "ReadChipId leaves access granted";
+
+  platform.Chip().config.idLow = 0x06;
+  EXPECT_EQ(ReadChipId(), 0x1606);
+}
+
+TEST_F(Registers, OnboardVersionSequenceAndRelease) {
+  platform.Chip().config.cid = 1;
+  platform.Chip().config.pid = 3;
+  platform.Chip().config.txx = 4;
+  FirmwareVersion v = ReadOnboardVersion();
+  EXPECT_EQ(v.cid, 1);
+  EXPECT_EQ(v.pid, 3);
+  EXPECT_EQ(v.txx, 4);
+  ReleaseRegisterAccess();
+  EXPECT_EQ(Steps(platform.Trace()), (std::vector<Step>{
+                                         {'W', 0xFF, 0x80},
+                                         {'W', 0xEE, 0x01},
+                                         {'W', 0xFF, 0xD2},
+                                         {'R', 0x0C, 1},
+                                         {'R', 0x0D, 3},
+                                         {'R', 0x0E, 4},
+                                         {'W', 0xFF, 0x80},
+                                         {'W', 0xEE, 0x00},
+                                     }));
+  EXPECT_FALSE(platform.Chip().hostAccess);
+}
+
+TEST(RegistersWithoutBus, SearchFailuresAndNoAccessWithoutAnInterface) {
+  sim::HostOptions options;
+  options.smbusPresent = false;
+  sim::HostPlatform platform(options);
+  SetFirmware(platform.ImageHandle(), platform.SystemTable());
+  ResetChipBus();
+  EXPECT_EQ(LocateChipBus(), EFI_PROTOCOL_ERROR);
+  EXPECT_EQ(ReadRegister(0x00), 0xFF);
+  WriteRegister(0xFF, 0x80);
+  ReleaseChipBus();
+  EXPECT_TRUE(platform.PoolBalanced());
+}
+
+} // namespace

@@ -1,0 +1,264 @@
+// Whole runs through EfiMain on the host platform: the command forms that do not flash, what they
+// leave on the screen, their exit statuses, and that every run returns its pool memory.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "sim/host/host_platform.h"
+
+namespace {
+
+using sim::ConsoleOp;
+using sim::HostOptions;
+using sim::HostPlatform;
+
+const char kBannerRow[] = "  KOVA Panelup Utility Version : [ V1.0.0.42-2022-09-09]";
+const char kVersionLine[] = " VTQ_001 LT7911D FW version [ CID_PID_Txx ] On board = [ ";
+
+bool ScreenHas(const HostPlatform &p, const std::string &text) {
+  return p.ScreenText().find(text) != std::string::npos;
+}
+
+struct Step {
+  char op;
+  uint8_t reg;
+  uint8_t value;
+  bool operator==(const Step &) const = default;
+};
+
+std::vector<Step> Steps(const std::vector<sim::Transaction> &trace) {
+  std::vector<Step> out;
+  for (const sim::Transaction &t : trace)
+    out.push_back({t.op == sim::Op::Write ? 'W' : 'R', t.reg, t.value});
+  return out;
+}
+
+TEST(Run, NoOperandShowsBannerAndUsage) {
+  HostPlatform p;
+  EXPECT_EQ(p.Run({"Panelup.efi"}), 10);
+  // The /s usage line is exactly 80 columns, so the cursor wraps before its line end; the /g
+  // line is longer and wraps onto the next row. An 80x25 console shows it like this.
+  const std::vector<std::string> rows = {
+      "",
+      kBannerRow,
+      "",
+      " Usage :",
+      "        Panelup.efi  /f  [ CID_0 ]  [ PID_1 ] ; flash the CID and PID LCD FW",
+      "        Panelup.efi  /s                       ; show current onboard FW version",
+      "",
+      "        Panelup.efi  /g                       ; Get Supported FW of this version",
+      " tool",
+      "",
+      " example:",
+      "        Panelup.efi  /s",
+      "        Panelup.efi  /g",
+      "        Panelup.efi  /f  2 6",
+  };
+  for (int r = 0; r < sim::kScreenRows; ++r)
+    EXPECT_EQ(p.RowText(r), r < static_cast<int>(rows.size()) ? rows[r] : "") << "row " << r;
+  EXPECT_EQ(p.CursorRow(), 15);
+  EXPECT_EQ(p.CursorColumn(), 0);
+  ASSERT_EQ(p.OutputLog().size(), 9u) << "banner and eight usage lines, one call each";
+  EXPECT_EQ(p.OutputLog()[0], u" KOVA Panelup Utility Version : [ V1.0.0.42-2022-09-09] \r\n");
+  EXPECT_EQ(p.OutputLog()[1], u"\r\n Usage : ");
+  EXPECT_EQ(p.OutputLog()[5], u"\r\n\r\n example:");
+  EXPECT_EQ(p.OutputLog()[8], u"\r\n        Panelup.efi  /f  2 6  \r\n\r\n");
+  ASSERT_GE(p.ConsoleLog().size(), 2u);
+  EXPECT_EQ(p.ConsoleLog()[0].op, ConsoleOp::ClearScreen);
+  EXPECT_EQ(p.ConsoleLog()[1].op, ConsoleOp::SetCursorPosition);
+  EXPECT_EQ(p.ConsoleLog()[1].a, 1u);
+  EXPECT_EQ(p.ConsoleLog()[1].b, 1u);
+  EXPECT_EQ(p.CountCalls(ConsoleOp::ClearScreen), 1);
+  EXPECT_TRUE(p.Trace().empty());
+  EXPECT_TRUE(p.PoolBalanced());
+}
+
+TEST(Run, UnknownSwitchShowsOnlyTheBanner) {
+  HostPlatform p;
+  EXPECT_EQ(p.Run({"Panelup.efi", "/x"}), 0);
+  EXPECT_EQ(p.RowText(1), kBannerRow);
+  for (int r = 2; r < sim::kScreenRows; ++r)
+    EXPECT_EQ(p.RowText(r), "");
+  EXPECT_EQ(p.OutputLog().size(), 1u);
+  EXPECT_TRUE(p.Trace().empty());
+}
+
+TEST(Run, VersionQueryReadsAndReleasesTheChip) {
+  for (const char *operand : {"/s", "/S", "/show"}) {
+    SCOPED_TRACE(operand);
+    HostPlatform p;
+    EXPECT_EQ(p.Run({"Panelup.efi", operand}), 22);
+    EXPECT_EQ(p.RowText(3), std::string(kVersionLine) + "02.06.12 ]");
+    EXPECT_EQ(Steps(p.Trace()), (std::vector<Step>{
+                                    {'W', 0xFF, 0x80},
+                                    {'W', 0xEE, 0x01},
+                                    {'W', 0xFF, 0xD2},
+                                    {'R', 0x0C, 2},
+                                    {'R', 0x0D, 6},
+                                    {'R', 0x0E, 12},
+                                    {'W', 0xFF, 0x80},
+                                    {'W', 0xEE, 0x00},
+                                }));
+    EXPECT_FALSE(p.Chip().hostAccess);
+    EXPECT_TRUE(p.PoolBalanced());
+  }
+}
+
+TEST(Run, VersionQueryShowsTheChipsVersion) {
+  HostOptions o;
+  o.chip.cid = 1, o.chip.pid = 13, o.chip.txx = 104;
+  HostPlatform p(o);
+  EXPECT_EQ(p.Run({"Panelup.efi", "/s"}), 22);
+  EXPECT_TRUE(ScreenHas(p, std::string(kVersionLine) + "01.13.104 ]"));
+}
+
+TEST(Run, VersionQueryOnABusWhoseTransfersFail) {
+  HostOptions o;
+  o.faults.failFrom = 0;
+  HostPlatform p(o);
+  EXPECT_EQ(p.Run({"Panelup.efi", "/s"}), 22);
+  EXPECT_TRUE(ScreenHas(p, std::string(kVersionLine) + "255.255.255 ]"));
+  EXPECT_EQ(p.Bus().failures, p.Bus().transactions);
+}
+
+TEST(Run, VersionQueryWithoutSmbusController) {
+  HostOptions o;
+  o.smbusPresent = false;
+  HostPlatform p(o);
+  EXPECT_EQ(p.Run({"Panelup.efi", "/s"}), 24);
+  EXPECT_EQ(p.RowText(3), " VTQ_001D VTQ_HandleProtocol EFI_PROTOCOL_ERROR= Not Found");
+  EXPECT_FALSE(ScreenHas(p, "On board"));
+  EXPECT_TRUE(p.PoolBalanced());
+}
+
+TEST(Run, VersionQueryWhenHandleProtocolFails) {
+  HostOptions o;
+  o.handleProtocolFails = true;
+  HostPlatform p(o);
+  uint64_t before = p.Pool().totalAllocations;
+  EXPECT_EQ(p.Run({"Panelup.efi", "/s"}), 24);
+  EXPECT_EQ(p.RowText(3), " VTQ_001C HandleProtocol  NG = Unsupported");
+  EXPECT_TRUE(p.Trace().empty());
+  // Banner, message and the handle list: the list was handed out and given back.
+  EXPECT_EQ(p.Pool().totalAllocations - before, 3u);
+  EXPECT_TRUE(p.PoolBalanced()) << "the handle list must be freed";
+}
+
+TEST(Run, FourArgumentsWithAnotherSwitchLeaveTheScreenBlank) {
+  HostPlatform p;
+  EXPECT_EQ(p.Run({"Panelup.efi", "/q", "2", "6"}), 255);
+  EXPECT_EQ(p.CountCalls(ConsoleOp::ClearScreen), 2);
+  EXPECT_EQ(p.ConsoleLog().back().op, ConsoleOp::ClearScreen);
+  for (int r = 0; r < sim::kScreenRows; ++r)
+    EXPECT_EQ(p.RowText(r), "") << r;
+  EXPECT_TRUE(p.Trace().empty());
+  EXPECT_TRUE(p.AttributeSequence().empty());
+}
+
+TEST(Run, CountsThatDoNotTouchTheChip) {
+  struct Case {
+    std::vector<std::string> args;
+    int64_t exit;
+  };
+  const Case cases[] = {
+      {{"Panelup.efi", "/f", "2"}, 31},
+      {{"Panelup.efi", "/g", "123"}, 31},
+      {{"Panelup.efi", "/f", "2", "6", "7"}, 0},
+      {{"Panelup.efi", "/s", "x", "y", "z", "w"}, 0},
+      {{"Panelup.efi", "/é"}, 0},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.args.size());
+    HostPlatform p;
+    EXPECT_EQ(p.Run(c.args), c.exit);
+    EXPECT_EQ(p.RowText(1), kBannerRow);
+    EXPECT_TRUE(p.Trace().empty());
+    EXPECT_EQ(p.Bus().rejected, 0u);
+    EXPECT_TRUE(p.PoolBalanced());
+  }
+}
+
+TEST(Run, NoArgumentsAtAll) {
+  HostPlatform p;
+  EXPECT_EQ(p.Run({}), 0);
+  EXPECT_TRUE(p.ConsoleLog().empty());
+  EXPECT_EQ(p.Pool().totalAllocations, 0u);
+}
+
+TEST(Run, PrintFallsBackToItsOwnBufferWithoutPool) {
+  HostOptions o;
+  o.failAllAllocations = true;
+  HostPlatform p(o);
+  EXPECT_EQ(p.Run({"Panelup.efi"}), 10);
+  EXPECT_EQ(p.RowText(1), kBannerRow);
+  EXPECT_EQ(p.RowText(13), "        Panelup.efi  /f  2 6");
+  EXPECT_EQ(p.Pool().failedAllocations, 9u);
+  EXPECT_TRUE(p.PoolBalanced());
+}
+
+TEST(Run, OneFailedAllocationLosesNothing) {
+  HostOptions o;
+  o.failAllocationNumber = 1; // the banner's buffer
+  HostPlatform p(o);
+  EXPECT_EQ(p.Run({"Panelup.efi", "/s"}), 22);
+  EXPECT_EQ(p.RowText(1), kBannerRow);
+  EXPECT_TRUE(ScreenHas(p, "02.06.12"));
+  EXPECT_EQ(p.Pool().failedAllocations, 1u);
+  EXPECT_TRUE(p.PoolBalanced());
+}
+
+TEST(Run, HandleListAllocationFailureIsABusSearchFailure) {
+  HostOptions o;
+  o.failAllocationNumber = 2; // after the banner: the handle list
+  HostPlatform p(o);
+  EXPECT_EQ(p.Run({"Panelup.efi", "/s"}), 24);
+  EXPECT_TRUE(ScreenHas(p, "VTQ_001D VTQ_HandleProtocol EFI_PROTOCOL_ERROR= Out of Resources"));
+  EXPECT_TRUE(p.PoolBalanced());
+}
+
+TEST(Run, OlderShellAndLoadOptionsCarryTheSameArguments) {
+  for (sim::ArgumentSource source :
+       {sim::ArgumentSource::ShellInterface, sim::ArgumentSource::LoadOptions}) {
+    HostOptions o;
+    o.arguments = source;
+    HostPlatform p(o);
+    EXPECT_EQ(p.Run({"Panelup.efi", "/S"}), 22);
+    EXPECT_TRUE(ScreenHas(p, "02.06.12"));
+    EXPECT_EQ(p.Run({"Panelup.efi", "/q", "2", "6"}), 255);
+    EXPECT_EQ(p.Run({"Panelup.efi"}), 10);
+  }
+}
+
+TEST(Run, LongAndNonAsciiArgumentsAreConvertedWithinBounds) {
+  HostPlatform p;
+  // Only the first two characters of the switch count, however long the operand.
+  EXPECT_EQ(p.Run({"Panelup.efi", "/s" + std::string(5000, 'x')}), 22);
+  EXPECT_EQ(p.Run({"Panelup.efi", "/S" + std::string(3000, 'x') + "\xF0\x9F\x98\x80"}), 22);
+  // Three-byte and four-byte UTF-8 forms fill the text store faster than ASCII.
+  std::string wide;
+  for (int i = 0; i < 1500; ++i)
+    wide += "\xE2\x82\xAC\xF0\x9F\x98\x80";
+  EXPECT_EQ(p.Run({"Panelup.efi", "/s", wide}), 31);
+  EXPECT_EQ(p.Run({"Panelup.efi", wide, "/s"}), 31);
+  EXPECT_EQ(p.Run({"Panelup.efi", "/sé"}), 22);
+  // More arguments than the entry keeps: still a count of five or more.
+  EXPECT_EQ(p.Run(std::vector<std::string>(100, std::string(100, 'a'))), 0);
+  EXPECT_TRUE(p.PoolBalanced());
+}
+
+TEST(Run, RepeatedRunsOnOneMachine) {
+  HostPlatform p;
+  EXPECT_EQ(p.Run({"Panelup.efi", "/s"}), 22);
+  size_t firstTrace = p.Trace().size();
+  EXPECT_EQ(p.Run({"Panelup.efi", "/s"}), 22);
+  EXPECT_EQ(p.Trace().size(), firstTrace) << "records are per run";
+  EXPECT_EQ(p.Trace().front().index, 0u);
+  EXPECT_EQ(p.CountCalls(ConsoleOp::ClearScreen), 1);
+  EXPECT_EQ(p.RowText(3), std::string(kVersionLine) + "02.06.12 ]");
+  EXPECT_GT(p.RunMicros(), 0u);
+  EXPECT_EQ(p.RunMicros(), p.Bus().busMicros) << "no stall in a version query";
+  EXPECT_TRUE(p.PoolBalanced());
+}
+
+} // namespace
