@@ -2,6 +2,8 @@
 
 #include "uefi/firmware.h"
 
+static_assert(kMaxArguments < kArgumentTextBytes, "every argument kept needs room for its NUL");
+
 namespace {
 
 char gArgumentText[kArgumentTextBytes];
@@ -70,9 +72,11 @@ int ConvertArguments(const CHAR16 *const *argv, UINTN argc, char ***out) {
   int kept = 0;
   int pos = 0;
   if (argv) {
-    for (UINTN i = 0; i < argc && kept < kMaxArguments; ++i) {
-      if (pos >= kArgumentTextBytes)
-        break;
+    // The count decides the command, so every argument kept gets at least its NUL: the text of
+    // each one stops short of the bytes the NULs of those after it need.
+    int total = argc < static_cast<UINTN>(kMaxArguments) ? static_cast<int>(argc) : kMaxArguments;
+    for (int i = 0; i < total; ++i) {
+      int textEnd = kArgumentTextBytes - 1 - (total - 1 - i);
       gArgumentVector[kept++] = &gArgumentText[pos];
       const CHAR16 *s = argv[i];
       for (; s && *s; ++s) {
@@ -83,7 +87,7 @@ int ConvertArguments(const CHAR16 *const *argv, UINTN argc, char ***out) {
         } else if (c >= 0xD800 && c <= 0xDFFF) {
           c = 0xFFFD; // a lone surrogate has no UTF-8 form
         }
-        if (!PutUtf8(c, pos, kArgumentTextBytes - 1))
+        if (!PutUtf8(c, pos, textEnd))
           break;
       }
       gArgumentText[pos++] = 0;

@@ -247,6 +247,14 @@ TEST(Run, LongAndNonAsciiArgumentsAreConvertedWithinBounds) {
   EXPECT_TRUE(p.PoolBalanced());
 }
 
+TEST(Run, ALongOperandDoesNotCostTheArgumentsAfterIt) {
+  HostPlatform p;
+  // The count decides the command: text cut short must not drop the arguments behind it.
+  EXPECT_EQ(p.Run({"Panelup.efi", "/q", std::string(3000, '1'), "6"}), 255);
+  EXPECT_EQ(p.CountCalls(ConsoleOp::ClearScreen), 2);
+  EXPECT_TRUE(p.PoolBalanced());
+}
+
 TEST(Run, RepeatedRunsOnOneMachine) {
   HostPlatform p;
   EXPECT_EQ(p.Run({"Panelup.efi", "/s"}), 22);
