@@ -21,7 +21,7 @@
 //               0xE0 program the FIFO at the address, 0x6F load the read pointer from the address.
 //   0x80:0x5B-D flash address, bits 23-16, 15-8, 7-0.
 //   0x80:0x59   appends a data byte to the FIFO (at most kFifoSize; more are dropped).
-//   0x80:0x58   0x01 makes reads of 0x5F stream flash bytes from the read pointer.
+//   0x80:0x58   0x01 makes reads of 0x5F stream flash bytes from the read pointer (else 0x00).
 //   0x80:0x5F   next flash byte (0xFF while the flash is busy), the pointer advances.
 //   Every other register stores and returns what was written.
 #pragma once
