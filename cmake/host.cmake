@@ -66,3 +66,16 @@ include(${CMAKE_CURRENT_LIST_DIR}/sweep.cmake OPTIONAL)
 include(${CMAKE_CURRENT_LIST_DIR}/fuzz.cmake OPTIONAL)
 include(${CMAKE_CURRENT_LIST_DIR}/image_checks.cmake OPTIONAL)
 include(${CMAKE_CURRENT_LIST_DIR}/bench.cmake OPTIONAL)
+
+# Emulator tests: the three UEFI images in QEMU with OVMF. The setup test brings the images up to
+# date first, so a ctest run on its own never boots stale ones.
+if(TARGET firmware)
+  add_test(NAME emulator_images
+    COMMAND ${CMAKE_COMMAND} --build ${CMAKE_BINARY_DIR} --target firmware)
+  set_tests_properties(emulator_images PROPERTIES LABELS emulator FIXTURES_SETUP emulator_images)
+  add_test(NAME emulator_cases
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/emulator/emulator_cases.sh ${PANELUP_EFI_DIR}
+            ${CMAKE_BINARY_DIR}/emulator-tests)
+  set_tests_properties(emulator_cases PROPERTIES LABELS emulator
+    FIXTURES_REQUIRED emulator_images TIMEOUT 180)
+endif()

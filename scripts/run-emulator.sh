@@ -1,0 +1,235 @@
+#!/usr/bin/env bash
+# Boots OVMF's UEFI Shell under QEMU (software emulation) with Panelup.efi, SimChip.efi and
+# simctl.efi on fs0:, runs the given shell command lines from startup.nsh and powers off.
+#
+#   run-emulator.sh [options] [-- COMMAND...]
+#     --efi-dir DIR     where the three .efi images are (default: build/firmware)
+#     --out DIR         where the run's files go (default: emulator/ beside the .efi folder)
+#     --no-simchip      do not load SimChip.efi before the commands
+#     --show            print each command's console text and exit status to stdout
+#     --interactive     serial console on this terminal; only fs0: and the driver load are run
+#     --timeout SEC     hard limit for the whole boot (default: 60 + 60 per command)
+#     --screendump FILE after the last command, save the VGA screen (PPM) through the monitor
+#
+# Files in the --out folder:
+#   esp/           the FAT volume: the images and the generated startup.nsh
+#   console.log    the raw serial console; console.txt the same without terminal controls
+#   ec.bin         every byte written to I/O port 0x66; the rig writes one 0x00 after each command
+#   results.txt    per command, in order:  CMD <line> / STATUS 0x.. (or none) / EC <hex bytes>
+#   cmd-N.txt      the console text of command N (from 1) since its last screen clear, without
+#                  terminal controls
+#   monitor.sock   the QEMU monitor while the machine runs (see --screendump)
+# Exit status: 0 when every command ran to its marker, 1 when the boot ended early (timeout,
+# crash), 2 on bad usage or missing files.
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+efi_dir="$repo/build/firmware"
+out=""
+simchip=1
+show=0
+interactive=0
+timeout_sec=""
+screendump=""
+commands=()
+
+die() {
+  echo "run-emulator: $*" >&2
+  exit 2
+}
+
+while [ $# -gt 0 ]; do
+  case "$1" in
+  --efi-dir) efi_dir=${2:?--efi-dir needs a folder}; shift 2 ;;
+  --out) out=${2:?--out needs a folder}; shift 2 ;;
+  --no-simchip) simchip=0; shift ;;
+  --show) show=1; shift ;;
+  --interactive) interactive=1; shift ;;
+  --timeout) timeout_sec=${2:?--timeout needs seconds}; shift 2 ;;
+  --screendump) screendump=${2:?--screendump needs a file}; shift 2 ;;
+  --) shift; commands=("$@"); break ;;
+  *) die "unknown option '$1' (see the head of $0)" ;;
+  esac
+done
+
+ovmf_code=/usr/share/OVMF/OVMF_CODE_4M.fd
+ovmf_vars=/usr/share/OVMF/OVMF_VARS_4M.fd
+command -v qemu-system-x86_64 >/dev/null || die "qemu-system-x86_64 is missing (scripts/install-deps.sh)"
+[ -f "$ovmf_code" ] && [ -f "$ovmf_vars" ] || die "OVMF is missing (scripts/install-deps.sh)"
+efi_dir=$(cd "$efi_dir" 2>/dev/null && pwd) || die "no folder $efi_dir"
+for image in Panelup.efi SimChip.efi simctl.efi; do
+  [ -f "$efi_dir/$image" ] || die "$efi_dir/$image is missing: build first"
+done
+[ -n "$out" ] || out="$(dirname "$efi_dir")/emulator"
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+[ -z "$screendump" ] || [[ "$screendump" = /* ]] || screendump="$PWD/$screendump"
+[ -n "$timeout_sec" ] || timeout_sec=$((60 + 60 * ${#commands[@]}))
+
+# A fresh volume and variable store each time, so no earlier run leaks into this one.
+esp="$out/esp"
+rm -rf "$esp" "$out"/cmd-*.txt "$out/results.txt" "$out/console.log" "$out/console.txt" \
+  "$out/ec.bin"
+mkdir -p "$esp"
+cp "$efi_dir/Panelup.efi" "$efi_dir/SimChip.efi" "$efi_dir/simctl.efi" "$esp/"
+cp "$ovmf_vars" "$out/vars.fd"
+
+# The shell runs startup.nsh; every command is followed by a marker line carrying its exit
+# status, and by one 0x00 on the EC port so ec.bin splits per command.
+marker="::rig::"
+{
+  printf '@echo -off\r\n'
+  printf 'fs0:\r\n'
+  [ "$simchip" -eq 0 ] || printf 'load SimChip.efi\r\n'
+  if [ "$interactive" -eq 0 ]; then
+    printf 'echo %s ready %%lasterror%%\r\n' "$marker"
+    n=0
+    for c in "${commands[@]}"; do
+      n=$((n + 1))
+      printf '%s\r\n' "$c"
+      printf 'echo %s end %d status %%lasterror%%\r\n' "$marker" "$n"
+      printf 'mm 66 00 -IO -w 1 -n\r\n'
+    done
+    if [ -n "$screendump" ]; then
+      printf 'echo %s screen\r\n' "$marker"
+      printf 'stall 30000000\r\n'
+    fi
+    printf 'reset -s\r\n'
+  else
+    printf '@echo -on\r\n'
+  fi
+} >"$esp/startup.nsh"
+
+# A unix socket path must stay short; fall back to /tmp for deep build trees.
+monitor="$out/monitor.sock"
+[ ${#monitor} -lt 100 ] || monitor="$(mktemp -u /tmp/panelup-monitor.XXXXXX).sock"
+rm -f "$monitor"
+
+qemu=(qemu-system-x86_64 -machine q35 -accel tcg -m 256 -no-reboot -nic none
+  -drive "if=pflash,format=raw,unit=0,readonly=on,file=$ovmf_code"
+  -drive "if=pflash,format=raw,unit=1,file=$out/vars.fd"
+  -drive "file=fat:rw:$esp,format=raw"
+  -device isa-debugcon,iobase=0x66,chardev=ec -chardev "file,id=ec,path=$out/ec.bin"
+  -display none -monitor "unix:$monitor,server=on,wait=off")
+
+if [ "$interactive" -eq 1 ]; then
+  echo "UEFI Shell on this terminal; 'reset -s' powers off (Ctrl-C ends QEMU at once)."
+  exec "${qemu[@]}" -serial stdio
+fi
+
+# Sends one command to the monitor (used for the screen dump).
+monitor_command() {
+  python3 - "$monitor" "$1" <<'EOF'
+import socket, sys, time
+s = socket.socket(socket.AF_UNIX)
+s.connect(sys.argv[1])
+s.sendall((sys.argv[2] + "\n").encode())
+time.sleep(0.5)
+s.close()
+EOF
+}
+
+watcher=""
+if [ -n "$screendump" ]; then
+  (
+    while sleep 0.5; do
+      if grep -qa "$marker screen" "$out/console.log" 2>/dev/null; then
+        monitor_command "screendump $screendump"
+        monitor_command quit
+        break
+      fi
+    done
+  ) &
+  watcher=$!
+fi
+
+started=$(date +%s)
+boot_status=0
+timeout --kill-after=5 "$timeout_sec" "${qemu[@]}" \
+  -chardev "file,id=serial,path=$out/console.log" -serial chardev:serial \
+  2>"$out/qemu.log" || boot_status=$?
+elapsed=$(($(date +%s) - started))
+[ -z "$watcher" ] || kill "$watcher" 2>/dev/null || true
+rm -f "$monitor"
+touch "$out/console.log" "$out/ec.bin"
+
+# Terminal controls out (colour, cursor moves), CR out. A screen clear becomes a form feed
+# first, so a command's text can start afresh where the screen was cleared.
+screen_text=$(mktemp)
+trap 'rm -f "$screen_text"' EXIT
+sed -e 's/\x1b\[2J/\f/g' -e 's/\x1b\[[0-9;?=]*[A-Za-z]//g' -e 's/\x1b[()][0-9A-Za-z]//g' \
+  -e 's/\r//g' "$out/console.log" >"$screen_text"
+tr -d '\f' <"$screen_text" >"$out/console.txt"
+
+# Console text per command: from the previous marker to this command's end marker, which may
+# follow the command's last text on the same line.
+statuses=()
+n=0
+started_commands=0
+while IFS= read -r line || [ -n "$line" ]; do
+  if [ "$started_commands" -eq 0 ]; then
+    if [[ "$line" =~ "$marker ready "(0x[0-9A-Fa-f]+) ]]; then
+      started_commands=1
+      [ "$simchip" -eq 0 ] || [ "${BASH_REMATCH[1]}" = 0x0 ] ||
+        echo "run-emulator: load SimChip.efi failed with status ${BASH_REMATCH[1]}" >&2
+      n=1
+      : >"$out/cmd-1.txt"
+    fi
+    continue
+  fi
+  if [[ "$line" == *$'\f'* ]]; then
+    line=${line##*$'\f'}
+    [ "$n" -gt ${#commands[@]} ] || : >"$out/cmd-$n.txt"
+  fi
+  if [[ "$line" =~ ^(.*)"$marker end "([0-9]+)" status "(0x[0-9A-Fa-f]+) ]]; then
+    [ -z "${BASH_REMATCH[1]}" ] || printf '%s\n' "${BASH_REMATCH[1]}" >>"$out/cmd-$n.txt"
+    statuses[${BASH_REMATCH[2]}]=${BASH_REMATCH[3]}
+    n=$((BASH_REMATCH[2] + 1))
+    [ "$n" -gt ${#commands[@]} ] || : >"$out/cmd-$n.txt"
+    continue
+  fi
+  [[ "$line" == *"$marker screen"* ]] && break
+  [ "$n" -gt ${#commands[@]} ] || printf '%s\n' "$line" >>"$out/cmd-$n.txt"
+done <"$screen_text"
+
+# EC bytes per command: the rig's 0x00 after each command closes that command's group.
+ec_groups=()
+group=""
+for byte in $(od -An -v -tx1 "$out/ec.bin" | tr 'a-f' 'A-F'); do
+  if [ "$byte" = "00" ]; then
+    ec_groups+=("${group# }")
+    group=""
+  else
+    group="$group $byte"
+  fi
+done
+
+complete=1
+for i in "${!commands[@]}"; do
+  k=$((i + 1))
+  status=${statuses[$k]:-none}
+  [ "$status" != none ] || complete=0
+  {
+    echo "CMD ${commands[$i]}"
+    echo "STATUS $status"
+    echo "EC ${ec_groups[$i]:-}"
+  } >>"$out/results.txt"
+  [ -f "$out/cmd-$k.txt" ] || : >"$out/cmd-$k.txt"
+done
+touch "$out/results.txt"
+
+if [ "$show" -eq 1 ]; then
+  for i in "${!commands[@]}"; do
+    k=$((i + 1))
+    echo "Shell> ${commands[$i]}"
+    cat "$out/cmd-$k.txt"
+    echo "[exit status ${statuses[$k]:-none}]"
+  done
+fi
+
+if [ "$boot_status" -ne 0 ] || [ "$started_commands" -eq 0 ] || [ "$complete" -eq 0 ]; then
+  echo "run-emulator: the boot ended early after ${elapsed}s (qemu status $boot_status);" \
+    "see $out/console.txt and $out/qemu.log" >&2
+  exit 1
+fi
+echo "run-emulator: ${#commands[@]} command(s) in ${elapsed}s; results in $out" >&2

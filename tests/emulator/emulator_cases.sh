@@ -1,0 +1,140 @@
+#!/usr/bin/env bash
+# Panelup.efi and simctl.efi in OVMF's UEFI Shell under QEMU, against SimChip.efi's simulated
+# chip. A boot costs about ten seconds of software emulation, so all cases share one boot, in
+# order: later cases see what earlier ones left (driver loaded, chip settings, CMOS).
+#
+#   emulator_cases.sh EFI_DIR OUT_DIR
+#
+# A case is one shell command line with what it must give:
+#   status  the exit status as %lasterror% shows it (0x16)
+#   text    what the command's console text (since its last screen clear) must hold:
+#           a literal line fragment, "re:REGEX" for an extended regular expression on one line,
+#           "@blank" for a blank screen, or "" for no check; several joined by " && "
+#   ec      the bytes the command writes to the EC port 0x66, hex and space separated
+#           ("" for none, "*" for no check)
+set -euo pipefail
+
+efi_dir=${1:?usage: emulator_cases.sh EFI_DIR OUT_DIR}
+out=${2:?usage: emulator_cases.sh EFI_DIR OUT_DIR}
+repo=$(cd "$(dirname "$0")/../.." && pwd)
+
+commands=()
+statuses=()
+texts=()
+ecs=()
+add_case() {
+  commands+=("$1")
+  statuses+=("$2")
+  texts+=("$3")
+  ecs+=("$4")
+}
+
+# Without SimChip.efi the firmware has no SMBus host controller.
+add_case "Panelup.efi /s" 0x18 "re:VTQ_001D.*Not Found" ""
+add_case "simctl report" 0x2 "SimChip.efi is not loaded" ""
+add_case "load SimChip.efi" 0x0 "" ""
+
+# Command line forms.
+add_case "Panelup.efi" 0xA "Panelup.efi  /f  2 6" ""
+add_case "Panelup.efi /x" 0x0 "KOVA Panelup Utility Version : [ V1.0.0.42-2022-09-09]" ""
+add_case "Panelup.efi /q 2 6" 0xFF "@blank" ""
+add_case "Panelup.efi /f 2" 0x1F "" ""
+add_case "Panelup.efi /s" 0x16 "On board = [ 02.06.12 ]" ""
+
+# The simulated chip as simctl sets it up.
+add_case "simctl version 1 3 4" 0x0 "chipid=1605 version=1.3.4" ""
+add_case "Panelup.efi /s" 0x16 "On board = [ 01.03.04 ]" ""
+add_case "simctl version 2 6 12" 0x0 "" ""
+add_case "simctl id 1605x" 0x1 "usage: simctl" ""
+
+# CMOS through the platform's own RTC ports.
+add_case "simctl cmos set 70 2" 0x0 "cmos[70]=02" ""
+add_case "simctl cmos get 70" 0x0 "cmos[70]=02" ""
+
+# Whole updates: the image lands in flash (14840 bytes of entry 2.6.19, programmed in 16-byte
+# pages), the key area survives, CMOS and the EC port tell the outcome.
+add_case "simctl reset" 0x0 "" ""
+add_case "Panelup.efi /f 2 6" 0x0 "VTQ_005C Compare  pass!" "8B 8A"
+add_case "simctl report" 0x0 "programmed=14848 && keyarea=intact" ""
+add_case "simctl cmos get 72" 0x0 "cmos[72]=13" ""
+add_case "simctl cmos get 79" 0x0 "cmos[79]=FF" ""
+# A flash byte that keeps a bit set: every image starts with 0x02, which then reads back 0x03.
+add_case "simctl fault stuck 0 01" 0x0 "" ""
+add_case "simctl reset" 0x0 "" ""
+add_case "Panelup.efi /f 2 6" 0xF8 "ReadFirmware[0000]=[ 0003]" "8B 8C"
+add_case "simctl cmos get 79" 0x0 "cmos[79]=FF" ""
+add_case "simctl fault clear" 0x0 "fault: none" ""
+
+# The rig itself: a byte on the EC port lands in this command's group.
+add_case "mm 66 8B -IO -w 1 -n" 0x0 "" "8B"
+
+"$repo/scripts/run-emulator.sh" --efi-dir "$efi_dir" --out "$out" --no-simchip \
+  --timeout 150 -- "${commands[@]}" || echo "the emulator run did not finish; checking what it gave"
+
+results="$out/results.txt"
+failures=0
+fail() {
+  echo "FAIL $1: $2"
+  failures=$((failures + 1))
+}
+
+# Field `field` (CMD, STATUS, EC) of command k, from results.txt's three lines per command.
+result_field() {
+  sed -n "$((($1 - 1) * 3 + $2))p" "$results" | sed "s/^$3 \\{0,1\\}//"
+}
+
+for i in "${!commands[@]}"; do
+  k=$((i + 1))
+  name="$k (${commands[$i]})"
+  text_file="$out/cmd-$k.txt"
+  if [ "$(result_field "$k" 1 CMD)" != "${commands[$i]}" ]; then
+    fail "$name" "no result"
+    continue
+  fi
+  ok=1
+  got=$(result_field "$k" 2 STATUS)
+  if [ "$got" != "${statuses[$i]}" ]; then
+    fail "$name" "exit status $got, expected ${statuses[$i]}"
+    ok=0
+  fi
+  rest=${texts[$i]}
+  while [ -n "$rest" ]; do
+    want=${rest%% && *}
+    [ "$want" != "$rest" ] && rest=${rest#* && } || rest=""
+    case "$want" in
+    @blank)
+      if grep -q '[^[:space:]]' "$text_file"; then
+        fail "$name" "the screen is not blank"
+        ok=0
+      fi
+      ;;
+    re:*)
+      if ! grep -Eq -- "${want#re:}" "$text_file"; then
+        fail "$name" "no line matches /${want#re:}/"
+        ok=0
+      fi
+      ;;
+    *)
+      if ! grep -Fq -- "$want" "$text_file"; then
+        fail "$name" "no line holds '$want'"
+        ok=0
+      fi
+      ;;
+    esac
+  done
+  got=$(result_field "$k" 3 EC)
+  if [ "${ecs[$i]}" != "*" ] && [ "$got" != "${ecs[$i]}" ]; then
+    fail "$name" "EC bytes '$got', expected '${ecs[$i]}'"
+    ok=0
+  fi
+  if [ "$ok" -eq 1 ]; then
+    echo "ok   $name"
+  else
+    echo "---- console text of $k:"
+    cut -c1-400 "$text_file" # the progress line alone runs to many kilobytes
+    echo "----"
+  fi
+done
+
+echo "${#commands[@]} cases, $failures failed"
+[ "$failures" -eq 0 ]
