@@ -19,6 +19,8 @@ struct SIM_CONTROL_PROTOCOL {
   // Powers the chip on again with its current configuration and restarts the bus counters. The
   // model's code runs inside the driver, next to the clock it keeps.
   void(EFIAPI *PowerOn)(SIM_CONTROL_PROTOCOL *This);
+  // The model's clock in microseconds: modelled bus time plus the real time between transactions.
+  const uint64_t *NowMicros;
 };
 static_assert(offsetof(SIM_CONTROL_PROTOCOL, Chip) == 16);
 static_assert(offsetof(SIM_CONTROL_PROTOCOL, PowerOn) == 32);

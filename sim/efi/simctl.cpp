@@ -195,6 +195,10 @@ EFI_STATUS Report() {
   Print(u"programmed=%u crc=%08X\n", programmed, sim::Crc32(chip.flash, programmed));
   Print(u"keyarea=%s\n", sim::KeyAreaIntact(chip) ? u"intact" : u"changed");
   PrintChipId(chip.config);
+  // The model's clock (modelled bus time plus the real time between transactions) and the
+  // modelled bus time alone.
+  Print(u"clock_ms=%u bus_ms=%u\n", static_cast<uint32_t>(*gControl->NowMicros / 1000),
+        static_cast<uint32_t>(bus.busMicros / 1000));
   return kExitDone;
 }
 
