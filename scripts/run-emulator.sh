@@ -10,6 +10,7 @@
 #     --interactive     serial console on this terminal; only fs0: and the driver load are run
 #     --timeout SEC     hard limit for the whole boot (default: 60 + 60 per command)
 #     --screendump FILE after the last command, save the VGA screen (PPM) through the monitor
+#                       (the only wait the rig adds: 3 s for the dump to be taken)
 #
 # Files in the --out folder:
 #   esp/           the FAT volume: the images and the generated startup.nsh
@@ -55,7 +56,9 @@ done
 ovmf_code=/usr/share/OVMF/OVMF_CODE_4M.fd
 ovmf_vars=/usr/share/OVMF/OVMF_VARS_4M.fd
 command -v qemu-system-x86_64 >/dev/null || die "qemu-system-x86_64 is missing (scripts/install-deps.sh)"
-[ -f "$ovmf_code" ] && [ -f "$ovmf_vars" ] || die "OVMF is missing (scripts/install-deps.sh)"
+if [ ! -f "$ovmf_code" ] || [ ! -f "$ovmf_vars" ]; then
+  die "OVMF is missing (scripts/install-deps.sh)"
+fi
 efi_dir=$(cd "$efi_dir" 2>/dev/null && pwd) || die "no folder $efi_dir"
 for image in Panelup.efi SimChip.efi simctl.efi; do
   [ -f "$efi_dir/$image" ] || die "$efi_dir/$image is missing: build first"
@@ -64,6 +67,8 @@ done
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 [ -z "$screendump" ] || [[ "$screendump" = /* ]] || screendump="$PWD/$screendump"
+[ -z "$screendump" ] || [ ${#commands[@]} -gt 0 ] || die "--screendump needs a command"
+screendump_wait_us=3000000
 [ -n "$timeout_sec" ] || timeout_sec=$((60 + 60 * ${#commands[@]}))
 
 # A fresh volume and variable store each time, so no earlier run leaks into this one.
@@ -87,13 +92,18 @@ marker="::rig::"
     for c in "${commands[@]}"; do
       n=$((n + 1))
       printf '%s\r\n' "$c"
-      printf 'echo %s end %d status %%lasterror%%\r\n' "$marker" "$n"
-      printf 'mm 66 00 -IO -w 1 -n\r\n'
+      if [ -n "$screendump" ] && [ "$n" -eq ${#commands[@]} ]; then
+        # The screen must show the last command's output alone: its status is kept for later,
+        # the EC separator tells the watcher to take the dump, and the pause gives it time to.
+        printf 'set rigstatus %%lasterror%%\r\n'
+        printf 'mm 66 00 -IO -w 1 -n\r\n'
+        printf 'stall %d\r\n' "$screendump_wait_us"
+        printf 'echo %s end %d status %%rigstatus%%\r\n' "$marker" "$n"
+      else
+        printf 'echo %s end %d status %%lasterror%%\r\n' "$marker" "$n"
+        printf 'mm 66 00 -IO -w 1 -n\r\n'
+      fi
     done
-    if [ -n "$screendump" ]; then
-      printf 'echo %s screen\r\n' "$marker"
-      printf 'stall 30000000\r\n'
-    fi
     printf 'reset -s\r\n'
   else
     printf '@echo -on\r\n'
@@ -109,7 +119,7 @@ qemu=(qemu-system-x86_64 -machine q35 -accel tcg -m 256 -no-reboot -nic none
   -drive "if=pflash,format=raw,unit=0,readonly=on,file=$ovmf_code"
   -drive "if=pflash,format=raw,unit=1,file=$out/vars.fd"
   -drive "file=fat:rw:$esp,format=raw"
-  -device isa-debugcon,iobase=0x66,chardev=ec -chardev "file,id=ec,path=$out/ec.bin"
+  -device "isa-debugcon,iobase=0x66,chardev=ec" -chardev "file,id=ec,path=$out/ec.bin"
   -display none -monitor "unix:$monitor,server=on,wait=off")
 
 if [ "$interactive" -eq 1 ]; then
@@ -132,10 +142,11 @@ EOF
 watcher=""
 if [ -n "$screendump" ]; then
   (
-    while sleep 0.5; do
-      if grep -qa "$marker screen" "$out/console.log" 2>/dev/null; then
+    # The rig's EC separators count the commands done; the last one comes before the pause.
+    while sleep 0.2; do
+      separators=$(tr -cd '\000' <"$out/ec.bin" 2>/dev/null | wc -c)
+      if [ "$separators" -ge ${#commands[@]} ]; then
         monitor_command "screendump $screendump"
-        monitor_command quit
         break
       fi
     done
@@ -183,12 +194,11 @@ while IFS= read -r line || [ -n "$line" ]; do
   fi
   if [[ "$line" =~ ^(.*)"$marker end "([0-9]+)" status "(0x[0-9A-Fa-f]+) ]]; then
     [ -z "${BASH_REMATCH[1]}" ] || printf '%s\n' "${BASH_REMATCH[1]}" >>"$out/cmd-$n.txt"
-    statuses[${BASH_REMATCH[2]}]=${BASH_REMATCH[3]}
+    statuses[BASH_REMATCH[2]]=${BASH_REMATCH[3]}
     n=$((BASH_REMATCH[2] + 1))
     [ "$n" -gt ${#commands[@]} ] || : >"$out/cmd-$n.txt"
     continue
   fi
-  [[ "$line" == *"$marker screen"* ]] && break
   [ "$n" -gt ${#commands[@]} ] || printf '%s\n' "$line" >>"$out/cmd-$n.txt"
 done <"$screen_text"
 
