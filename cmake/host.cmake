@@ -17,6 +17,9 @@ target_include_directories(panelup_host_tool PUBLIC ${PANELUP_TOOL_INCLUDES})
 target_compile_definitions(panelup_host_tool PUBLIC ${PANELUP_ACCESS_DEFINITIONS})
 target_compile_options(panelup_host_tool PRIVATE ${PANELUP_WARNINGS})
 
+# Builds that only need host code (the fuzz tree) can skip the nested cross build.
+option(PANELUP_UEFI_IMAGES "Build the UEFI images through the nested cross build" ON)
+if(PANELUP_UEFI_IMAGES)
 ExternalProject_Add(firmware
   SOURCE_DIR ${PROJECT_SOURCE_DIR}
   BINARY_DIR ${CMAKE_BINARY_DIR}/firmware
@@ -29,6 +32,7 @@ ExternalProject_Add(firmware
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""
   USES_TERMINAL_BUILD ON)
+endif()
 set(PANELUP_EFI_DIR ${CMAKE_BINARY_DIR}/firmware)
 
 # The simulated platform: the chip model and bus (also built into SimChip.efi) and the host
