@@ -11,6 +11,8 @@
 #     --timeout SEC     hard limit for the whole boot (default: 60 + 60 per command)
 #     --screendump FILE after the last command, save the VGA screen (PPM) through the monitor
 #                       (the only wait the rig adds: 3 s for the dump to be taken)
+#   Each COMMAND is one shell command line, written to startup.nsh as it is: the shell's own
+#   rules apply to it (% starts a variable, # a comment, ^ escapes the next character).
 #
 # Files in the --out folder:
 #   esp/           the FAT volume: the images and the generated startup.nsh
