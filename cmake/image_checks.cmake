@@ -1,0 +1,11 @@
+# Checks on the built UEFI images: their PE headers, read by a host test, and a second clean build
+# that must give the same bytes.
+if(TARGET firmware)
+  target_compile_definitions(panelup_host_tests PRIVATE PANELUP_EFI_DIR="${PANELUP_EFI_DIR}")
+  add_dependencies(panelup_host_tests firmware)
+
+  add_test(NAME reproducible_images
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/build/reproducible_test.sh ${PROJECT_SOURCE_DIR}
+            ${PANELUP_GENERATED_DIR} ${CMAKE_BINARY_DIR}/reproducible ${PANELUP_ACCESS_CODE})
+  set_tests_properties(reproducible_images PROPERTIES LABELS build TIMEOUT 600)
+endif()
