@@ -1,0 +1,257 @@
+// panelup_fault_sweep: whole /f updates on the simulated platform, each with one bus fault at one
+// transaction index, every run judged by the rules in sweep_rules.cpp.
+//
+//   panelup_fault_sweep [--target C:P]... [--kinds K,K] (--all | --sample N [--seed S])
+//                       [--every KIND@C:P]... [--shard I/N] [--report FILE]
+//   panelup_fault_sweep --combine REPORT...
+//
+// Kinds: fail-from, fail-once, flip-read, ignore-write. Targets default to 2:6 and 1:3. --all
+// faults every index where the kind can strike; --sample picks N seeded indices per kind and
+// target; --every puts one kind and target on every index whatever else is chosen. --shard runs
+// every N-th run from the I-th (0-based); --report writes the shard's counts for --combine.
+// Exit status: 0 clean, 1 a rule was broken (violations listed), 2 bad use or unreadable input.
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <random>
+#include <set>
+#include <unistd.h>
+
+#include "tests/sweep/sweep_rules.h"
+#include "tests/sweep/sweep_run.h"
+#include "tests/sweep/sweep_tally.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/common_interface_defs.h>
+#endif
+
+namespace {
+
+using namespace sweep;
+
+struct Options {
+  std::vector<Target> targets;
+  std::vector<FaultKind> kinds;
+  bool all = false;
+  int64_t sample = -1;
+  uint64_t seed = 1;
+  std::set<std::pair<int, std::string>> every; // (kind, "cid:pid")
+  uint64_t shard = 0, shards = 1;
+  std::string report;
+  std::vector<std::string> combine;
+};
+
+struct Job {
+  size_t reference;
+  Fault fault;
+};
+
+// The run in progress, for the last words of a crashing or sanitizer-stopped process.
+char gCurrentRun[160] = "no run started";
+
+void SayCurrentRun() {
+  const char prefix[] = "\nfault sweep stopped during: ";
+  ssize_t ignored = write(2, prefix, sizeof prefix - 1);
+  ignored = write(2, gCurrentRun, std::strlen(gCurrentRun));
+  ignored = write(2, "\n", 1);
+  (void)ignored;
+}
+
+#if !defined(__SANITIZE_ADDRESS__)
+// Without the sanitizers' own handlers, a crash still names its run.
+void OnCrash(int signal) {
+  SayCurrentRun();
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+#endif
+
+bool SplitPair(const std::string &text, char separator, uint64_t *a, uint64_t *b) {
+  unsigned long long x = 0, y = 0;
+  char format[16];
+  std::snprintf(format, sizeof format, "%%llu%c%%llu%%c", separator);
+  char end = 0;
+  if (std::sscanf(text.c_str(), format, &x, &y, &end) != 2)
+    return false;
+  *a = x, *b = y;
+  return true;
+}
+
+bool ParseKinds(const std::string &list, std::vector<FaultKind> *kinds) {
+  size_t at = 0;
+  while (at <= list.size()) {
+    size_t comma = list.find(',', at);
+    std::string name = list.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+    FaultKind kind;
+    if (!ParseKind(name, &kind))
+      return false;
+    kinds->push_back(kind);
+    if (comma == std::string::npos)
+      break;
+    at = comma + 1;
+  }
+  return true;
+}
+
+bool ParseOptions(int argc, char **argv, Options *o, std::string *error) {
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    bool hasValue = i + 1 < argc;
+    std::string value = hasValue ? argv[i + 1] : "";
+    Target target;
+    FaultKind kind;
+    if (a == "--combine") {
+      o->combine.assign(argv + i + 1, argv + argc);
+      if (o->combine.empty())
+        return *error = "--combine needs report files", false;
+      return true;
+    }
+    if (a == "--all") {
+      o->all = true;
+      continue;
+    }
+    if (!hasValue)
+      return *error = a + " needs a value", false;
+    ++i;
+    if (a == "--target" && ParseTarget(value, &target)) {
+      o->targets.push_back(target);
+    } else if (a == "--kinds" && ParseKinds(value, &o->kinds)) {
+    } else if (a == "--sample") {
+      o->sample = std::atoll(value.c_str());
+    } else if (a == "--seed") {
+      o->seed = std::strtoull(value.c_str(), nullptr, 0);
+    } else if (a == "--every" && value.find('@') != std::string::npos &&
+               ParseKind(value.substr(0, value.find('@')), &kind) &&
+               ParseTarget(value.substr(value.find('@') + 1), &target)) {
+      o->every.insert({static_cast<int>(kind), TargetKey(target)});
+    } else if (a == "--shard" && SplitPair(value, '/', &o->shard, &o->shards) && o->shards > 0 &&
+               o->shard < o->shards) {
+    } else if (a == "--report") {
+      o->report = value;
+    } else {
+      return *error = "bad option: " + a + " " + value, false;
+    }
+  }
+  if (!o->all && o->sample < 0)
+    return *error = "choose --all or --sample N", false;
+  if (o->targets.empty()) {
+    o->targets.resize(2);
+    ParseTarget("2:6", &o->targets[0]);
+    ParseTarget("1:3", &o->targets[1]);
+  }
+  if (o->kinds.empty())
+    o->kinds.assign(kAllKinds.begin(), kAllKinds.end());
+  return true;
+}
+
+// The indices a kind is injected at: every transaction it can strike, or a seeded sample of them.
+std::vector<uint64_t> Indices(const Options &o, const Reference &r, FaultKind kind) {
+  std::vector<uint64_t> all;
+  for (uint64_t i = 0; i < r.transactions; ++i)
+    if (KindApplies(kind, r.ops[i]))
+      all.push_back(i);
+  if (o.all || o.every.count({static_cast<int>(kind), TargetKey(r.target)}) ||
+      static_cast<uint64_t>(o.sample) >= all.size())
+    return all;
+  // Each kind and target has its own stream, so adding one does not move the others' samples.
+  std::mt19937_64 rng(o.seed ^ (uint64_t{r.target.cid} << 40) ^ (uint64_t{r.target.pid} << 32) ^
+                      (static_cast<uint64_t>(kind) << 24));
+  size_t n = static_cast<size_t>(o.sample);
+  for (size_t i = 0; i < n; ++i) {
+    std::uniform_int_distribution<size_t> pick(i, all.size() - 1);
+    std::swap(all[i], all[pick(rng)]);
+  }
+  all.resize(n);
+  std::sort(all.begin(), all.end());
+  return all;
+}
+
+int Combine(const Options &o) {
+  Tally tally;
+  for (const std::string &path : o.combine) {
+    std::string error;
+    if (!MergeReport(path, &tally, &error)) {
+      std::cerr << "fault sweep: " << error << "\n";
+      return 2;
+    }
+  }
+  std::cout << "shard reports:";
+  for (const std::string &shard : tally.shardsDone)
+    std::cout << " " << shard;
+  std::cout << "\n";
+  PrintSummary(std::cout, tally);
+  return tally.violations.empty() ? 0 : 1;
+}
+
+int Sweep(const Options &o) {
+  // A report left from an earlier sweep must not stand in for this one if this one stops.
+  if (!o.report.empty())
+    std::remove(o.report.c_str());
+  std::vector<Reference> references(o.targets.size());
+  Tally tally;
+  for (size_t t = 0; t < o.targets.size(); ++t) {
+    std::string error;
+    if (!LearnReference(o.targets[t], &references[t], &error)) {
+      std::cerr << "fault sweep: " << error << "\n";
+      return 2;
+    }
+    tally.AddTarget(references[t]);
+  }
+  std::vector<Job> jobs;
+  for (size_t t = 0; t < references.size(); ++t)
+    for (FaultKind kind : o.kinds)
+      for (uint64_t index : Indices(o, references[t], kind))
+        jobs.push_back(Job{t, Fault{kind, index}});
+
+  const std::string shard = std::to_string(o.shard) + "/" + std::to_string(o.shards);
+  uint64_t mine = (jobs.size() + o.shards - 1 - o.shard) / o.shards, done = 0;
+  std::cerr << "fault sweep shard " << shard << ": " << mine << " of " << jobs.size() << " runs\n";
+  for (size_t j = o.shard; j < jobs.size(); j += o.shards) {
+    const Job &job = jobs[j];
+    const Reference &r = references[job.reference];
+    std::snprintf(gCurrentRun, sizeof gCurrentRun, "/f %s, %s at transaction %llu",
+                  TargetName(r.target).c_str(), KindName(job.fault.kind),
+                  static_cast<unsigned long long>(job.fault.index));
+    Verdict verdict = Judge(r, job.fault, RunWithFault(r.target, job.fault));
+    for (const std::string &what : verdict.violations)
+      std::cerr << "VIOLATION " << gCurrentRun << ": " << what << "\n";
+    tally.Add(r, job.fault, verdict);
+    if (++done % 5000 == 0)
+      std::cerr << "fault sweep shard " << shard << ": " << done << "/" << mine << " runs\n";
+  }
+  std::snprintf(gCurrentRun, sizeof gCurrentRun, "the summary");
+  if (!o.report.empty()) {
+    std::ofstream out(o.report);
+    WriteReport(out, tally, shard);
+    if (!out) {
+      std::cerr << "fault sweep: cannot write " << o.report << "\n";
+      return 2;
+    }
+  }
+  tally.shardsDone.push_back(shard);
+  std::cout << "shard " << shard << "\n";
+  PrintSummary(std::cout, tally);
+  return tally.violations.empty() ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+#if defined(__SANITIZE_ADDRESS__)
+  __sanitizer_set_death_callback(SayCurrentRun);
+#else
+  for (int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
+    std::signal(signal, OnCrash);
+#endif
+  Options o;
+  std::string error;
+  if (!ParseOptions(argc, argv, &o, &error)) {
+    std::cerr << "fault sweep: " << error << "\n";
+    return 2;
+  }
+  return o.combine.empty() ? Sweep(o) : Combine(o);
+}

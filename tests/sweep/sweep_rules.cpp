@@ -1,0 +1,144 @@
+#include "tests/sweep/sweep_rules.h"
+
+#include <cstdio>
+
+#include "catalogue/catalogue.h"
+
+namespace sweep {
+namespace {
+
+bool Has(const std::string &text, const char *part) {
+  return text.find(part) != std::string::npos;
+}
+
+bool SameVersion(const FirmwareVersion &a, const FirmwareVersion &b) {
+  return a.cid == b.cid && a.pid == b.pid && a.txx == b.txx;
+}
+
+std::string VersionText(const FirmwareVersion &v) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%d.%d.%d", v.cid, v.pid, v.txx);
+  return text;
+}
+
+std::string Bytes(const std::vector<uint8_t> &bytes) {
+  std::string text;
+  char hex[4];
+  for (uint8_t b : bytes) {
+    std::snprintf(hex, sizeof hex, "%02X", b);
+    text += (text.empty() ? "" : " ") + std::string(hex);
+  }
+  return "[" + text + "]";
+}
+
+bool EndsWith(const std::vector<uint8_t> &codes, uint8_t last2, uint8_t last) {
+  return codes.size() >= 2 && codes[codes.size() - 2] == last2 && codes.back() == last;
+}
+
+// The on-board version from the "flash from [ .. ] to [ .. ]" line, if it was printed.
+bool PrintedOnboard(const std::string &text, FirmwareVersion *version) {
+  size_t at = text.find("flash from [ ");
+  int v[3];
+  if (at == std::string::npos ||
+      std::sscanf(text.c_str() + at, "flash from [ %d.%d.%d ]", &v[0], &v[1], &v[2]) != 3)
+    return false;
+  *version = FirmwareVersion{static_cast<uint8_t>(v[0]), static_cast<uint8_t>(v[1]),
+                             static_cast<uint8_t>(v[2])};
+  return true;
+}
+
+struct Checker {
+  Verdict &verdict;
+  void Require(bool ok, const std::string &what) {
+    if (!ok)
+      verdict.violations.push_back(what);
+  }
+};
+
+void CheckSuccess(const Reference &reference, const Fault &fault, const RunFacts &f, Verdict &v) {
+  Checker c{v};
+  const CatalogueEntry &entry = FirmwareCatalogue[reference.target.entry];
+  c.Require(Has(f.text, "upgrade success"), "exit 0 without 'upgrade success'");
+  c.Require(!Has(f.text, "upgrade Fail"), "exit 0 with 'upgrade Fail' printed");
+  c.Require(f.ec == std::vector<uint8_t>{0x8B, 0x8A}, "exit 0 with EC bytes " + Bytes(f.ec));
+  c.Require(EndsWith(f.statusCodes, 0xF0, 0xFF) && f.cmosStatus == 0xFF,
+            "exit 0 with CMOS 0x79 writes " + Bytes(f.statusCodes));
+  c.Require(SameVersion(f.cmosVersion, EntryVersion(entry)),
+            "exit 0 with CMOS version " + VersionText(f.cmosVersion));
+  if (!f.flashHoldsImage) {
+    v.falseSuccess = true;
+    c.Require(false, "FALSE SUCCESS: the flash does not hold the image");
+  }
+  if (!f.keyIntact) {
+    if (reference.PhaseOf(fault.index) == Phase::KeySave) {
+      v.keySaveLoss = true;
+    } else {
+      v.falseSuccess = true;
+      c.Require(false, "FALSE SUCCESS: the key area is lost");
+    }
+  }
+}
+
+void CheckFailure(const RunFacts &f, const FirmwareVersion &onboard, Verdict &v) {
+  Checker c{v};
+  c.Require(Has(f.text, "upgrade Fail"), "exit 248 without 'upgrade Fail'");
+  c.Require(!Has(f.text, "upgrade success"), "exit 248 with 'upgrade success' printed");
+  c.Require(f.ec == std::vector<uint8_t>{0x8B, 0x8C}, "exit 248 with EC bytes " + Bytes(f.ec));
+  c.Require(EndsWith(f.statusCodes, 0xF8, 0xFF) && f.cmosStatus == 0xFF,
+            "exit 248 with CMOS 0x79 writes " + Bytes(f.statusCodes));
+  c.Require(SameVersion(f.cmosVersion, onboard), "exit 248 with CMOS version " +
+                                                     VersionText(f.cmosVersion) + ", printed " +
+                                                     VersionText(onboard));
+  v.keyLostFailureReported = !f.keyIntact;
+  v.failureWithFlashRight = f.flashHoldsImage && f.keyIntact;
+}
+
+void CheckChipIdFailure(const RunFacts &f, const FirmwareVersion &onboard, Verdict &v) {
+  Checker c{v};
+  c.Require(Has(f.text, "Read chipid fail") && Has(f.text, "the chip offline"),
+            "exit 255 without the chip id failure messages");
+  c.Require(!Has(f.text, "upgrade success") && !Has(f.text, "upgrade Fail"),
+            "exit 255 with an update verdict printed");
+  c.Require(f.erases == 0, "exit 255 after an erase");
+  c.Require(f.flashUntouched, "exit 255 with the flash changed");
+  c.Require(f.ec == std::vector<uint8_t>{0x8B}, "exit 255 with EC bytes " + Bytes(f.ec));
+  c.Require(f.statusCodes == std::vector<uint8_t>{0xF9} && f.cmosStatus == 0xF9,
+            "exit 255 with CMOS 0x79 writes " + Bytes(f.statusCodes));
+  c.Require(SameVersion(f.cmosVersion, onboard), "exit 255 with CMOS version " +
+                                                     VersionText(f.cmosVersion) + ", printed " +
+                                                     VersionText(onboard));
+}
+
+} // namespace
+
+Verdict Judge(const Reference &reference, const Fault &fault, const RunFacts &facts) {
+  Verdict v;
+  Checker c{v};
+  v.struck = facts.struck;
+  c.Require(facts.struck, "the fault never met its transaction");
+  c.Require(facts.poolBalanced, "pool not balanced");
+  FirmwareVersion onboard{};
+  bool printed = PrintedOnboard(facts.text, &onboard);
+  c.Require(printed, "no 'flash from [ .. ]' line");
+  switch (facts.status) {
+  case 0:
+    v.outcome = Outcome::Success;
+    CheckSuccess(reference, fault, facts, v);
+    break;
+  case 248:
+    v.outcome = Outcome::Failure;
+    CheckFailure(facts, onboard, v);
+    break;
+  case 255:
+    v.outcome = Outcome::ChipIdFailure;
+    CheckChipIdFailure(facts, onboard, v);
+    break;
+  default:
+    v.outcome = Outcome::Other;
+    c.Require(false, "exit status " + std::to_string(facts.status));
+    break;
+  }
+  return v;
+}
+
+} // namespace sweep

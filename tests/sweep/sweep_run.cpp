@@ -1,0 +1,295 @@
+#include "tests/sweep/sweep_run.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "catalogue/catalogue.h"
+#include "sim/host/host_platform.h"
+
+namespace sweep {
+namespace {
+
+constexpr uint8_t kCmosStatusIndex = 0x79;
+
+// What the hooks below record while one run is in progress. A sweep run replaces the platform's
+// ConOut OutputString and bus observer with these: the screen model, the per-call console log
+// and the bus trace cost more than the run itself, and the rules need only the printed text, the
+// fault's strike and (for the clean run) where the phases begin.
+struct Recorder {
+  sim::HostPlatform *platform = nullptr;
+  Fault fault{};
+  bool struck = false;
+  std::string text;
+  // The clean run only.
+  bool learning = false;
+  std::vector<sim::Op> ops;
+  size_t portsSeen = 0;
+  std::vector<std::pair<uint8_t, uint64_t>> statusAt; // CMOS status code, next transaction index
+  std::vector<std::pair<std::string, uint64_t>> messageAt; // message, next transaction index
+};
+
+Recorder *gRecorder = nullptr;
+
+// CMOS 0x79 writes among port accesses [from, to).
+std::vector<uint8_t> StatusWrites(const std::vector<sim::PortAccess> &log, size_t from, size_t to) {
+  std::vector<uint8_t> codes;
+  for (size_t i = from; i + 1 < to; ++i)
+    if (log[i].port == sim::kCmosIndexPort && log[i].write && log[i].value == kCmosStatusIndex &&
+        log[i + 1].port == sim::kCmosDataPort && log[i + 1].write)
+      codes.push_back(log[i + 1].value);
+  return codes;
+}
+
+// Port accesses made since the last look happened before transaction `next`.
+void NotePortAccesses(Recorder &r, uint64_t next) {
+  const std::vector<sim::PortAccess> &log = r.platform->PortLog();
+  for (uint8_t code : StatusWrites(log, r.portsSeen, log.size()))
+    r.statusAt.emplace_back(code, next);
+  r.portsSeen = log.size();
+}
+
+bool IsProgressLine(const CHAR16 *text) {
+  static const char16_t kProgress[] = u" VTQ_002E  =====Updating";
+  for (size_t i = 0; i + 1 < sizeof kProgress / sizeof kProgress[0]; ++i)
+    if (text[i] != kProgress[i])
+      return false;
+  return true;
+}
+
+// Keeps the printed text apart from the progress line, which a run prints once per page and no
+// rule reads.
+EFI_STATUS EFIAPI CaptureText(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *, const CHAR16 *text) {
+  if (text == nullptr)
+    return EFI_INVALID_PARAMETER;
+  Recorder &r = *gRecorder;
+  if (IsProgressLine(text))
+    return EFI_SUCCESS;
+  size_t start = r.text.size();
+  for (const CHAR16 *c = text; *c != 0; ++c)
+    r.text += *c < 0x80 ? static_cast<char>(*c) : '?';
+  if (r.learning)
+    r.messageAt.emplace_back(r.text.substr(start), r.platform->Bus().transactions);
+  return EFI_SUCCESS;
+}
+
+void Observe(void *context, const sim::Transaction &t) {
+  Recorder &r = *static_cast<Recorder *>(context);
+  if (t.index == r.fault.index && KindApplies(r.fault.kind, t.op))
+    r.struck = true;
+  if (r.learning) {
+    r.ops.push_back(t.op);
+    NotePortAccesses(r, t.index);
+  }
+}
+
+void Hook(sim::HostPlatform &platform, Recorder &r) {
+  r.platform = &platform;
+  gRecorder = &r;
+  platform.SystemTable()->ConOut->OutputString = CaptureText;
+  platform.Bus().observer = Observe;
+  platform.Bus().observerContext = &r;
+}
+
+int64_t RunTarget(sim::HostPlatform &platform, const Target &target) {
+  return platform.Run(
+      {"Panelup.efi", "/f", std::to_string(target.cid), std::to_string(target.pid)});
+}
+
+const uint8_t *PowerOnFlash() {
+  static sim::BridgeChip chip;
+  static bool made = false;
+  if (!made) {
+    sim::ChipPowerOn(chip, sim::ChipConfig{});
+    made = true;
+  }
+  return chip.flash;
+}
+
+// Index of the first transaction after the status code, or -1.
+int64_t StartOfStatus(const Recorder &r, uint8_t code) {
+  for (const auto &[c, index] : r.statusAt)
+    if (c == code)
+      return static_cast<int64_t>(index);
+  return -1;
+}
+
+// Index of the first transaction after the first message containing `part`, or -1.
+int64_t StartOfMessage(const Recorder &r, const char *part) {
+  for (const auto &[text, index] : r.messageAt)
+    if (text.find(part) != std::string::npos)
+      return static_cast<int64_t>(index);
+  return -1;
+}
+
+} // namespace
+
+const char *KindName(FaultKind kind) {
+  switch (kind) {
+  case FaultKind::FailFrom:
+    return "fail-from";
+  case FaultKind::FailOnce:
+    return "fail-once";
+  case FaultKind::FlipRead:
+    return "flip-read";
+  case FaultKind::IgnoreWrite:
+    return "ignore-write";
+  }
+  return "?";
+}
+
+const char *KindTitle(FaultKind kind) {
+  switch (kind) {
+  case FaultKind::FailFrom:
+    return "bus fails from the transaction on";
+  case FaultKind::FailOnce:
+    return "one transaction fails";
+  case FaultKind::FlipRead:
+    return "one read returns bit 0 flipped";
+  case FaultKind::IgnoreWrite:
+    return "the chip ignores one write";
+  }
+  return "?";
+}
+
+bool ParseKind(const std::string &name, FaultKind *kind) {
+  for (FaultKind k : kAllKinds)
+    if (name == KindName(k)) {
+      *kind = k;
+      return true;
+    }
+  return false;
+}
+
+bool KindApplies(FaultKind kind, sim::Op op) {
+  switch (kind) {
+  case FaultKind::FlipRead:
+    return op == sim::Op::Read;
+  case FaultKind::IgnoreWrite:
+    return op == sim::Op::Write;
+  default:
+    return true;
+  }
+}
+
+const char *PhaseName(Phase phase) {
+  static const char *const names[kPhases] = {"version read",   "chip id",       "ConfigPara",
+                                             "key-area save",  "erase",         "firmware write",
+                                             "key write-back", "firmware read", "key read-back"};
+  return names[static_cast<int>(phase)];
+}
+
+const char *OutcomeName(Outcome outcome) {
+  static const char *const names[kOutcomes] = {"success", "failure", "chip-id", "other"};
+  return names[static_cast<int>(outcome)];
+}
+
+std::string TargetName(const Target &target) {
+  return std::to_string(target.cid) + " " + std::to_string(target.pid);
+}
+
+bool ParseTarget(const std::string &text, Target *target) {
+  unsigned cid = 0, pid = 0;
+  char end = 0;
+  if (std::sscanf(text.c_str(), "%u:%u%c", &cid, &pid, &end) != 2)
+    return false;
+  for (uint8_t i = 0; i < kCatalogueEntryCount; ++i)
+    if (FirmwareCatalogue[i].cid == cid && FirmwareCatalogue[i].pid == pid) {
+      *target = Target{static_cast<uint8_t>(cid), static_cast<uint8_t>(pid), i};
+      return true;
+    }
+  return false;
+}
+
+Phase Reference::PhaseOf(uint64_t index) const {
+  int phase = 0;
+  while (phase + 1 < kPhases && index >= phaseStart[phase + 1])
+    ++phase;
+  return static_cast<Phase>(phase);
+}
+
+bool LearnReference(const Target &target, Reference *reference, std::string *error) {
+  sim::HostPlatform platform;
+  Recorder r;
+  r.learning = true;
+  r.fault = Fault{FaultKind::FailOnce, sim::kNever};
+  Hook(platform, r);
+  int64_t status = RunTarget(platform, target);
+  NotePortAccesses(r, platform.Bus().transactions);
+  gRecorder = nullptr;
+  if (status != 0 || r.text.find("upgrade success") == std::string::npos) {
+    *error = "the clean run of /f " + TargetName(target) + " does not succeed";
+    return false;
+  }
+  const int64_t starts[kPhases] = {0,
+                                   StartOfMessage(r, "flash from ["),
+                                   StartOfMessage(r, "VTQ_002A"),
+                                   StartOfStatus(r, 0xF2),
+                                   StartOfStatus(r, 0xF3),
+                                   StartOfStatus(r, 0xF4),
+                                   StartOfStatus(r, 0xF5),
+                                   StartOfStatus(r, 0xF6),
+                                   StartOfMessage(r, "VTQ_002H")};
+  Reference ref;
+  ref.target = target;
+  ref.transactions = platform.Bus().transactions;
+  ref.ops = std::move(r.ops);
+  for (int p = 0; p < kPhases; ++p) {
+    // Every phase has transactions and they follow in order; the reads end at status 0xF7.
+    int64_t end = p + 1 < kPhases ? starts[p + 1] : StartOfStatus(r, 0xF7);
+    if (starts[p] < 0 || end <= starts[p] || ref.ops.size() != ref.transactions) {
+      *error = std::string("cannot place the phase '") + PhaseName(static_cast<Phase>(p)) +
+               "' of /f " + TargetName(target);
+      return false;
+    }
+    ref.phaseStart[p] = static_cast<uint64_t>(starts[p]);
+  }
+  if (StartOfStatus(r, 0xF7) != static_cast<int64_t>(ref.transactions)) {
+    *error = "transactions after the read-back of /f " + TargetName(target);
+    return false;
+  }
+  *reference = std::move(ref);
+  return true;
+}
+
+RunFacts RunWithFault(const Target &target, const Fault &fault) {
+  sim::HostOptions options;
+  switch (fault.kind) {
+  case FaultKind::FailFrom:
+    options.faults.failFrom = fault.index;
+    break;
+  case FaultKind::FailOnce:
+    options.faults.failOnce = fault.index;
+    break;
+  case FaultKind::FlipRead:
+    options.faults.flipReadAt = fault.index;
+    options.faults.flipMask = 0x01;
+    break;
+  case FaultKind::IgnoreWrite:
+    options.faults.ignoreWriteAt = fault.index;
+    break;
+  }
+  sim::HostPlatform platform(options);
+  Recorder r;
+  r.fault = fault;
+  Hook(platform, r);
+
+  RunFacts f;
+  f.status = RunTarget(platform, target);
+  gRecorder = nullptr;
+  f.struck = r.struck;
+  f.poolBalanced = platform.PoolBalanced();
+  f.text = std::move(r.text);
+  f.ec = platform.EcLog();
+  f.statusCodes = StatusWrites(platform.PortLog(), 0, platform.PortLog().size());
+  f.cmosStatus = platform.Cmos(kCmosStatusIndex);
+  f.cmosVersion = FirmwareVersion{platform.Cmos(0x70), platform.Cmos(0x71), platform.Cmos(0x72)};
+  const sim::BridgeChip &chip = platform.Chip();
+  const CatalogueEntry &entry = FirmwareCatalogue[target.entry];
+  f.flashHoldsImage = std::memcmp(chip.flash, entry.image, entry.length) == 0;
+  f.keyIntact = sim::KeyAreaIntact(chip);
+  f.flashUntouched = std::memcmp(chip.flash, PowerOnFlash(), sim::kFlashSize) == 0;
+  f.erases = chip.erases;
+  return f;
+}
+
+} // namespace sweep

@@ -1,0 +1,92 @@
+// One whole /f update on the simulated platform with one injected bus fault, and the facts the
+// sweep judges it by. The clean run of each target gives the transaction count and the index
+// ranges of the update's phases.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "chip/firmware_version.h"
+#include "sim/sim_bus.h"
+
+namespace sweep {
+
+enum class FaultKind : uint8_t { FailFrom, FailOnce, FlipRead, IgnoreWrite };
+constexpr int kFaultKinds = 4;
+constexpr std::array<FaultKind, kFaultKinds> kAllKinds = {
+    FaultKind::FailFrom, FaultKind::FailOnce, FaultKind::FlipRead, FaultKind::IgnoreWrite};
+
+const char *KindName(FaultKind kind);  // short name used on the command line and in reports
+const char *KindTitle(FaultKind kind); // what the fault does, for the summary
+bool ParseKind(const std::string &name, FaultKind *kind);
+// Whether the fault can strike a transaction of this direction (a flip needs a read, an ignored
+// write a write); the sweep injects each kind only where it can strike.
+bool KindApplies(FaultKind kind, sim::Op op);
+
+// The update's phases in run order; each is a contiguous range of transaction indices.
+enum class Phase : uint8_t {
+  Version,       // on-board version read and register access release
+  ChipId,        // chip id read
+  ConfigPara,    // flash controller configuration
+  KeySave,       // key area read into memory, between CMOS status 0xF2 and 0xF3
+  Erase,         // block erase
+  FirmwareWrite, // image programmed page by page
+  KeyWrite,      // key area written back
+  FirmwareRead,  // image read back
+  KeyRead,       // key area read back
+};
+constexpr int kPhases = 9;
+const char *PhaseName(Phase phase);
+
+// A /f request whose whole run the sweep faults.
+struct Target {
+  uint8_t cid;
+  uint8_t pid;
+  uint8_t entry; // catalogue entry the request selects
+};
+std::string TargetName(const Target &target); // "2 6"
+bool ParseTarget(const std::string &text, Target *target);
+
+// What a clean run of a target looks like on the bus.
+struct Reference {
+  Target target;
+  uint64_t transactions = 0;
+  std::array<uint64_t, kPhases> phaseStart{}; // first index of each phase
+  std::vector<sim::Op> ops;                   // direction of every transaction
+  Phase PhaseOf(uint64_t index) const;
+};
+
+// Runs the target without faults and finds its phases; false (with `error`) if the clean run
+// does not succeed or its phases cannot be found.
+bool LearnReference(const Target &target, Reference *reference, std::string *error);
+
+struct Fault {
+  FaultKind kind;
+  uint64_t index;
+};
+
+enum class Outcome : uint8_t { Success, Failure, ChipIdFailure, Other };
+constexpr int kOutcomes = 4;
+const char *OutcomeName(Outcome outcome);
+
+// Everything one faulted run left behind that the rules look at.
+struct RunFacts {
+  int64_t status = 0;
+  bool struck = false; // the fault met a transaction it applies to
+  bool poolBalanced = false;
+  std::string text; // everything the tool printed but the progress line, narrow
+  std::vector<uint8_t> ec;
+  std::vector<uint8_t> statusCodes; // CMOS 0x79 writes in order
+  uint8_t cmosStatus = 0;
+  FirmwareVersion cmosVersion{};
+  bool flashHoldsImage = false;
+  bool keyIntact = false;
+  bool flashUntouched = false; // flash exactly as at power-on
+  uint32_t erases = 0;
+};
+
+RunFacts RunWithFault(const Target &target, const Fault &fault);
+
+} // namespace sweep
