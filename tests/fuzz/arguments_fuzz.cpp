@@ -2,11 +2,15 @@
 // over, the run must end with a documented status, return its pool memory, keep the cursor on
 // the screen and leave alone every CMOS byte but the four it owns.
 //
+// With bit 7 of the first byte set the arguments are raw UCS-2 instead, given to the conversion
+// alone: that reaches what no UTF-8 command line carries (lone surrogates, any unit).
+//
 // Input: four set-up bytes, then the arguments (argv[0] included) separated by '\n'.
 //   byte 0  bits 0-1  chip: present, no SMBus controller, HandleProtocol failing, other chip id
 //           bits 2-3  arguments through: shell parameters, shell interface, load options
 //           bits 4-5  pool: sound, every allocation failing, allocation number byte 3 failing
 //           bit 6     run the same arguments a second time on the same machine
+//           bit 7     conversion only: the rest is UCS-2 (little endian), separated by u'\n'
 //   byte 1  CMOS 0x70 and the chip's version CID
 //   byte 2  CMOS 0x71 and the chip's version PID
 //   byte 3  the failing allocation, 1-based
@@ -20,6 +24,7 @@
 #include <vector>
 
 #include "sim/host/host_platform.h"
+#include "uefi/arguments.h"
 
 namespace {
 
@@ -131,11 +136,86 @@ void CheckRun(sim::HostPlatform &p, int64_t status, const sim::HostOptions &o,
     Fail("update passed but the key area differs", status);
 }
 
+// Bytes of the UTF-8 form of `text`, a lone surrogate counting as U+FFFD.
+size_t Utf8Length(const std::u16string &text) {
+  size_t n = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char16_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      n += 4;
+      ++i;
+    } else {
+      n += c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
+    }
+  }
+  return n;
+}
+
+// `word` as the conversion should give it back: up to its first NUL, lone surrogates replaced.
+std::u16string Expected(const std::u16string &word) {
+  std::u16string text = word.substr(0, word.find(u'\0'));
+  for (size_t i = 0; i < text.size(); ++i) {
+    char16_t c = text[i];
+    bool pair = c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+                text[i + 1] <= 0xDFFF;
+    if (pair)
+      ++i;
+    else if (c >= 0xD800 && c <= 0xDFFF)
+      text[i] = 0xFFFD;
+  }
+  return text;
+}
+
+// The first kMaxArguments arguments are all kept, since their count picks the command. Each must
+// come out as well-formed UTF-8 of its UCS-2: whole when all of them fit the text storage,
+// otherwise cut at a character boundary.
+void CheckConversion(const uint8_t *data, size_t size) {
+  std::vector<std::u16string> words(1);
+  for (size_t i = 0; i + 1 < size; i += 2) {
+    char16_t c = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
+    if (c != u'\n')
+      words.back() += c;
+    else if (words.size() < kMaxFuzzArguments)
+      words.emplace_back();
+    else
+      break;
+  }
+  std::vector<const CHAR16 *> vector;
+  for (const std::u16string &w : words)
+    vector.push_back(w.c_str());
+  char **out = nullptr;
+  const int count = ConvertArguments(vector.data(), vector.size(), &out);
+  const size_t kept = words.size() < size_t{kMaxArguments} ? words.size() : kMaxArguments;
+  if (count < 0 || static_cast<size_t>(count) != kept)
+    Fail("arguments dropped", count);
+  if (out[count] != nullptr)
+    Fail("argument vector not ended by a null pointer", count);
+  size_t needed = 0;
+  for (size_t i = 0; i < kept; ++i)
+    needed += Utf8Length(Expected(words[i])) + 1;
+  const bool fits = needed <= size_t{kArgumentTextBytes};
+  for (int i = 0; i < count; ++i) {
+    const std::string bytes = out[i];
+    for (size_t b = 0; b + 1 < bytes.size(); ++b)
+      if (static_cast<uint8_t>(bytes[b]) == 0xED && static_cast<uint8_t>(bytes[b + 1]) >= 0xA0)
+        Fail("surrogate encoded in UTF-8", i);
+    const std::u16string got = sim::Utf8ToUcs2(bytes);
+    const std::u16string expected = Expected(words[i]);
+    if (fits ? got != expected : expected.compare(0, got.size(), got) != 0)
+      Fail("argument converted wrong", i);
+  }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < kSetUpBytes)
     return -1;
+  if (data[0] & 0x80) {
+    CheckConversion(data + kSetUpBytes, size - kSetUpBytes);
+    return 0;
+  }
   const sim::HostOptions options = OptionsFrom(data);
   const bool runTwice = (data[0] & 0x40) != 0;
   const std::vector<std::string> args = SplitArguments(data + kSetUpBytes, size - kSetUpBytes);
