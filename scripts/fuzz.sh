@@ -36,7 +36,7 @@ for target in arguments format; do
   # A bounded pass counts runs too: a whole /f takes milliseconds, the formatter microseconds.
   runs=()
   if [ "$mode" = short ]; then
-    runs=(-runs=20000)
+    runs=(-runs=50000)
     [ "$target" = format ] && runs=(-runs=1000000)
   fi
   echo "== $target ($mode)"
