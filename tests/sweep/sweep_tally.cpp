@@ -101,6 +101,11 @@ template <typename Count>
 void PrintByKind(std::ostream &out, const Tally &tally, const char *title, Count count) {
   out << title << "\n";
   for (FaultKind kind : kAllKinds) {
+    uint64_t runs = 0;
+    for (const auto &entry : tally.targets)
+      runs += entry.second.kinds[KindNumber(kind)].runs;
+    if (runs == 0)
+      continue;
     out << "  " << Padded(KindName(kind), 14);
     for (const auto &[key, t] : tally.targets)
       out << " " << FName(key) << ": " << count(t.kinds[KindNumber(kind)]);
