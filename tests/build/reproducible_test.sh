@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds the UEFI images twice from clean, in two directories of different paths and at different
-# times, and requires the same bytes: a build that embeds a path or a time cannot be checked
-# against the binaries it shipped.
+# Builds the UEFI images twice from clean, at different times, from sources and into build
+# directories at different paths, and requires the same bytes: a build that embeds a path or a
+# time cannot be checked against the binaries it shipped.
 #   reproducible_test.sh <source> <generated-dir> <work-dir> [access-code]
 set -euo pipefail
 src=$1
@@ -11,9 +11,9 @@ code=${4:-20220909042}
 rm -rf "$work"
 mkdir -p "$work"
 
-build() { # dir
-  local dir=$1
-  if ! { cmake -S "$src" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/efi-toolchain.cmake" \
+build() { # source-dir build-dir
+  local source=$1 dir=$2
+  if ! { cmake -S "$source" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$source/cmake/efi-toolchain.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DPANELUP_FIRMWARE=ON -DPANELUP_ACCESS_CODE="$code" \
     -DPANELUP_GENERATED_DIR="$generated" && cmake --build "$dir" -j"$(nproc)"; } >"$dir.log" 2>&1; then
     cat "$dir.log"
@@ -22,9 +22,17 @@ build() { # dir
   fi
 }
 
-build "$work/first"
+# A copy of the sources under another path, build trees (this one too) left out.
+work=$(cd "$work" && pwd)
+src=$(cd "$src" && pwd)
+generated=$(cd "$generated" && pwd)
+mkdir -p "$work/sources-copy"
+tar -C "$src" --exclude='./build*' --exclude=./.git --exclude="./${work#"$src"/}" -cf - . |
+  tar -C "$work/sources-copy" -xf -
+
+build "$src" "$work/first"
 sleep 1 # a second later, so an embedded time differs
-build "$work/second-build"
+build "$work/sources-copy" "$work/second-build"
 
 status=0
 for image in Panelup.efi SimChip.efi simctl.efi; do
