@@ -1,6 +1,5 @@
-// /tmp/panelup-rules.md; pass those rules on to any helper you start. Byte-wide x86 I/O port
-// access. The firmware build uses the in/out instructions; the host build links the simulated
-// ports.
+// Byte-wide x86 I/O port access. The firmware build uses the in/out instructions; the host build
+// links the simulated ports.
 #pragma once
 
 #include <stdint.h>
