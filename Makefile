@@ -1,6 +1,5 @@
 # Set-up, build, emulator runs and tests. Every target installs what it needs first.
 BUILD ?= build
-ARGS ?= /s
 CMAKE_ARGS ?=
 
 .PHONY: all deps configure build run shell test sweep fuzz lint bench screenshot
@@ -16,16 +15,22 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j$$(nproc)
 
-# Boots the emulator with the simulated chip and runs Panelup.efi $(ARGS) there.
+# Boots the emulator with the simulated chip and runs Panelup.efi there: /s, /f 2 6, /g and /s
+# again, or only Panelup.efi $(ARGS) when ARGS is given (make run ARGS="/g").
+ifdef ARGS
+RUN_COMMANDS = "Panelup.efi $(ARGS)"
+else
+RUN_COMMANDS = "Panelup.efi /s" "Panelup.efi /f 2 6" "Panelup.efi /g" "Panelup.efi /s"
+endif
 run: build
-	@scripts/run-emulator.sh --efi-dir $(BUILD)/firmware --show -- "Panelup.efi $(ARGS)"
+	@scripts/run-emulator.sh --efi-dir $(BUILD)/firmware --show -- $(RUN_COMMANDS)
 
 # An interactive UEFI Shell in the emulator, with the three images on fs0:.
 shell: build
 	@scripts/run-emulator.sh --efi-dir $(BUILD)/firmware --interactive
 
 test: build
-	@ctest --test-dir $(BUILD) --output-on-failure
+	@ctest --test-dir $(BUILD) --output-on-failure -j$$(nproc)
 
 # The full fault sweep: every fault kind at every transaction of two whole updates.
 sweep: build

@@ -234,7 +234,10 @@ if [ "$show" -eq 1 ]; then
   for i in "${!commands[@]}"; do
     k=$((i + 1))
     echo "Shell> ${commands[$i]}"
-    cat "$out/cmd-$k.txt"
+    # The progress line rewrites itself in place on the screen: show its last value only.
+    sed 's/ VTQ_002E /\n VTQ_002E /g' "$out/cmd-$k.txt" |
+      awk '/VTQ_002E/ { last = $0; next } last != "" { print last; last = "" } { print }
+           END { if (last != "") print last }'
     echo "[exit status ${statuses[$k]:-none}]"
   done
 fi
