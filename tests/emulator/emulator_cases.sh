@@ -9,7 +9,8 @@
 #   status  the exit status as %lasterror% shows it (0x16)
 #   text    what the command's console text (since its last screen clear) must hold:
 #           a literal line fragment, "re:REGEX" for an extended regular expression on one line,
-#           "@blank" for a blank screen, or "" for no check; several joined by " && "
+#           "!FRAGMENT" for a fragment that must not appear, "@blank" for a blank screen, or ""
+#           for no check; several joined by " && "
 #   ec      the bytes the command writes to the EC port 0x66, hex and space separated
 #           ("" for none, "*" for no check)
 set -euo pipefail
@@ -51,6 +52,13 @@ add_case "simctl id 1605x" 0x1 "usage: simctl" ""
 add_case "simctl cmos set 70 2" 0x0 "cmos[70]=02" ""
 add_case "simctl cmos get 70" 0x0 "cmos[70]=02" ""
 
+# The support list reads the version recorded in CMOS.
+add_case "simctl cmos set 71 6" 0x0 "cmos[71]=06" ""
+add_case "Panelup.efi /g" 0x15 "  * 03  |  02    06    19  |  7 inch     H070BWX002 && re:^    05  \|  02    08    04" ""
+add_case "simctl cmos set 70 7" 0x0 "" ""
+add_case "Panelup.efi /g" 0x15 "LT7911D FW support List && !inch" ""
+add_case "Panelup.efi /g 20220909042" 0x1E "    01  |  01    01    19 && re:^    09  \|  02    08    04 && !*" ""
+
 # Whole updates: the image lands in flash (14840 bytes of entry 2.6.19, programmed in 16-byte
 # pages), the key area survives, CMOS and the EC port tell the outcome.
 add_case "simctl reset" 0x0 "" ""
@@ -58,12 +66,30 @@ add_case "Panelup.efi /f 2 6" 0x0 "VTQ_005C Compare  pass!" "8B 8A"
 add_case "simctl report" 0x0 "programmed=14848 && keyarea=intact" ""
 add_case "simctl cmos get 72" 0x0 "cmos[72]=13" ""
 add_case "simctl cmos get 79" 0x0 "cmos[79]=FF" ""
+add_case "Panelup.efi /g" 0x15 "  * 03  |  02    06    19" ""
 # A flash byte that keeps a bit set: every image starts with 0x02, which then reads back 0x03.
 add_case "simctl fault stuck 0 01" 0x0 "" ""
 add_case "simctl reset" 0x0 "" ""
 add_case "Panelup.efi /f 2 6" 0xF8 "ReadFirmware[0000]=[ 0003]" "8B 8C"
 add_case "simctl cmos get 79" 0x0 "cmos[79]=FF" ""
 add_case "simctl fault clear" 0x0 "fault: none" ""
+
+# Another chip answers: nothing is erased, the status byte says why.
+add_case "simctl id 1606" 0x0 "chipid=1606" ""
+add_case "Panelup.efi /f 2 6" 0xFF "Read chipid fail(chipid[1606] !=0x1605) && VTQ_002L  the chip offline" "8B"
+add_case "simctl cmos get 79" 0x0 "cmos[79]=F9" ""
+add_case "simctl report" 0x0 "keyarea=intact" ""
+add_case "simctl id 1605" 0x0 "" ""
+
+# Bad input: each gets its defined status and nothing hangs.
+long_digits=$(printf '9%.0s' $(seq 1 600))
+add_case "Panelup.efi /s$long_digits" 0x16 "On board = [ 02.06.12 ]" ""
+add_case "Panelup.efi /q $long_digits 6" 0xFF "@blank" ""
+add_case "Panelup.efi /g $long_digits" 0x1F "!support List" ""
+add_case $'Panelup.efi /g \xc3\xa9\xe2\x82\xac' 0x1F "" ""
+add_case $'Panelup.efi /\xc3\xa9' 0x0 "KOVA Panelup Utility" ""
+add_case 'Panelup.efi ""' 0x0 "KOVA Panelup Utility" ""
+add_case "Panelup.efi /f 2 6 $(seq -s ' ' 1 60)" 0x0 "!VTQ_001 LT7911D FW [" ""
 
 # The rig itself: a byte on the EC port lands in this command's group.
 add_case "mm 66 8B -IO -w 1 -n" 0x0 "" "8B"
@@ -105,6 +131,12 @@ for i in "${!commands[@]}"; do
     @blank)
       if grep -q '[^[:space:]]' "$text_file"; then
         fail "$name" "the screen is not blank"
+        ok=0
+      fi
+      ;;
+    !*)
+      if grep -Fq -- "${want#!}" "$text_file"; then
+        fail "$name" "a line holds '${want#!}'"
         ok=0
       fi
       ;;
