@@ -225,11 +225,12 @@ std::string PlainSymbolName(const std::string &symbol) {
   }
   if (parts.empty())
     return symbol;
-  std::string plain = parts[0];
-  for (size_t i = 1; i < parts.size(); ++i)
-    if (parts[i].rfind("?A", 0) != 0) // anonymous namespaces carry no readable name
-      plain = parts[i] + "::" + plain;
-  return plain;
+  // Outermost scope first; anonymous namespaces carry no readable name.
+  std::string plain;
+  for (size_t i = parts.size(); i-- > 1;)
+    if (parts[i].rfind("?A", 0) != 0)
+      plain.append(parts[i]).append("::");
+  return plain.append(parts[0]);
 }
 
 std::vector<uint8_t> ReadWholeFile(const std::string &path) {

@@ -17,7 +17,7 @@ constexpr size_t kBuffersListed = 8;
 
 std::string Seconds(uint64_t micros) {
   char text[32];
-  std::snprintf(text, sizeof(text), "%.3f s", micros / 1e6);
+  std::snprintf(text, sizeof(text), "%.3f s", static_cast<double>(micros) / 1e6);
   return text;
 }
 
@@ -40,7 +40,8 @@ std::string Version(const CatalogueEntry &e) {
 void PrintCpuCells(FILE *out, const RunMeasure &m, const CpuCost &cost) {
   const double transactions = static_cast<double>(m.bus.writes + m.bus.reads);
   const double perTransaction = cost.ToolNs() / transactions;
-  const double writeNs = sim::BusBitsToMicros(sim::kWriteByteBits, kSlowBusHz) * 1000.0;
+  const double writeNs =
+      static_cast<double>(sim::BusBitsToMicros(sim::kWriteByteBits, kSlowBusHz)) * 1000.0;
   std::fprintf(out, " %.0f ns | %.4f %% |", perTransaction, 100.0 * perTransaction / writeNs);
 }
 
