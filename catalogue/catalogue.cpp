@@ -17,8 +17,8 @@ constexpr CatalogueEntry FirmwareCatalogue[kCatalogueEntryCount] = {
     {8, u"XF080J02A-N008", 2, 8, 4, kCatalogueImage8, 13998},
 };
 
-// The images embedded by the build must have the table's lengths, end below the key area and fit
-// the read-back buffer.
+// The images embedded by the build must have the table's lengths and end below the key area
+// (flash_layout.h makes the read-back buffer hold everything below it).
 static_assert(sizeof(kEmbeddedImageLength) / sizeof(kEmbeddedImageLength[0]) ==
               kCatalogueEntryCount);
 constexpr bool ImagesFit() {
@@ -26,7 +26,7 @@ constexpr bool ImagesFit() {
     uint32_t length = FirmwareCatalogue[i].length;
     if (kEmbeddedImageLength[i] != length)
       return false;
-    if (length >= kHdcpKeyAddress || length > kReadBackBufferSize)
+    if (length >= kHdcpKeyAddress)
       return false;
   }
   return true;

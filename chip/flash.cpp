@@ -64,6 +64,11 @@ void FillPage(uint8_t (&page)[kFlashPageSize], const uint8_t *source, uint32_t a
     page[i] = i < available ? source[i] : kFillByte;
 }
 
+// Byte offset of page `page` in a buffer of whole pages.
+size_t PageOffset(uint32_t page) {
+  return static_cast<size_t>(page) * kFlashPageSize;
+}
+
 uint8_t BytesOnPage(uint32_t length, uint32_t page) {
   uint32_t remaining = length - page * kFlashPageSize;
   return static_cast<uint8_t>(remaining < kFlashPageSize ? remaining : kFlashPageSize);
@@ -74,7 +79,7 @@ void ReadKeyArea(uint8_t *destination) {
   FlashPreamble();
   for (uint32_t p = 0; p < kHdcpKeyPages; ++p)
     ReadPage(kHdcpKeyAddress + p * kFlashPageSize, BytesOnPage(kHdcpKeySize, p),
-             destination + p * kFlashPageSize);
+             destination + PageOffset(p));
   FlashPostamble();
 }
 
@@ -121,7 +126,7 @@ void WriteHdcpKeyToFlash() {
   FlashPreamble();
   for (uint32_t p = 0; p < kHdcpKeyPages; ++p) {
     uint8_t page[kFlashPageSize];
-    FillPage(page, HdcpKeyBuffer + p * kFlashPageSize, BytesOnPage(kHdcpKeySize, p));
+    FillPage(page, HdcpKeyBuffer + PageOffset(p), BytesOnPage(kHdcpKeySize, p));
     ProgramPage(kHdcpKeyAddress + p * kFlashPageSize, page, PageForm::KeyArea);
   }
   FlashPostamble();
@@ -132,7 +137,7 @@ void WriteFirmwareToFlash(const uint8_t *image, uint16_t length) {
   FlashPreamble();
   for (uint16_t p = 0; p < pages; ++p) {
     uint8_t page[kFlashPageSize];
-    FillPage(page, image + p * kFlashPageSize, BytesOnPage(length, p));
+    FillPage(page, image + PageOffset(p), BytesOnPage(length, p));
     LoadPage(page, PageForm::Firmware);
     SetCursorPosition(0, 7);
     int32_t percent = (static_cast<int32_t>(p) + 1) * 100 / static_cast<int32_t>(pages);
@@ -150,6 +155,6 @@ void ReadFirmwareFromFlash(uint16_t length) {
   FlashPreamble();
   for (uint16_t p = 0; p < pages; ++p)
     ReadPage(static_cast<uint32_t>(p) * kFlashPageSize, BytesOnPage(length, p),
-             ReadBackBuffer + p * kFlashPageSize);
+             ReadBackBuffer + PageOffset(p));
   FlashPostamble();
 }

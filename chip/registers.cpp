@@ -85,7 +85,7 @@ uint16_t ReadChipId() {
 FirmwareVersion ReadOnboardVersion() {
   EnableRegisterAccess();
   SelectBank(0xD2);
-  FirmwareVersion v;
+  FirmwareVersion v{};
   v.cid = ReadRegister(0x0C);
   v.pid = ReadRegister(0x0D);
   v.txx = ReadRegister(0x0E);

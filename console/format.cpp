@@ -48,9 +48,7 @@ UINTN FormatMessage(CHAR16 *buffer, const CHAR16 *format, va_list args) {
     CHAR16 c = *p++;
     if (c == u'\n' || c == u'\r') {
       // Line ends: \n, \n\r and \r\n each give one CR LF; a lone \r gives CR.
-      if (c == u'\n' && *p == u'\r')
-        ++p;
-      else if (c == u'\r' && *p == u'\n')
+      if ((c == u'\n' && *p == u'\r') || (c == u'\r' && *p == u'\n'))
         ++p;
       else if (c == u'\r') {
         out.Put(u'\r');

@@ -10,6 +10,6 @@ constexpr UINTN kPrintMaxChars = 320;
 constexpr UINTN kPrintBufferBytes = (kPrintMaxChars + 1) * sizeof(CHAR16);
 static_assert(kPrintBufferBytes == 642);
 
-// Formats into `out` (room for kPrintMaxChars characters and the NUL); returns the characters
+// Formats into `buffer` (room for kPrintMaxChars characters and the NUL); returns the characters
 // written, NUL not counted.
-UINTN FormatMessage(CHAR16 *out, const CHAR16 *format, va_list args);
+UINTN FormatMessage(CHAR16 *buffer, const CHAR16 *format, va_list args);

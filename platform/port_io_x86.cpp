@@ -3,7 +3,7 @@
 #include "platform/port_io.h"
 
 uint8_t PortRead8(uint16_t port) {
-  uint8_t value;
+  uint8_t value = 0;
   __asm__ __volatile__("inb %w1, %b0" : "=a"(value) : "Nd"(port) : "memory");
   return value;
 }

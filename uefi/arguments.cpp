@@ -16,7 +16,7 @@ CHAR16 *gOptionVector[kMaxArguments];
 // Appends the UTF-8 form of `c` at `pos` if it fits before `end`; returns false when it does not.
 bool PutUtf8(uint32_t c, int &pos, int end) {
   char bytes[4];
-  int n;
+  int n = 0;
   if (c < 0x80) {
     bytes[0] = static_cast<char>(c);
     n = 1;
@@ -70,8 +70,8 @@ UINTN SplitLoadOptions(EFI_LOADED_IMAGE_PROTOCOL *image) {
 
 int ConvertArguments(const CHAR16 *const *argv, UINTN argc, char ***out) {
   int kept = 0;
-  int pos = 0;
   if (argv) {
+    int pos = 0;
     // The count decides the command, so every argument kept gets at least its NUL: the text of
     // each one stops short of the bytes the NULs of those after it need.
     int total = argc < static_cast<UINTN>(kMaxArguments) ? static_cast<int>(argc) : kMaxArguments;
