@@ -41,9 +41,9 @@ void ChipPowerOn(BridgeChip &chip, const ChipConfig &config) {
     chip.flash[kKeyAreaAddress + i] = b;
     chip.originalKeyArea[i] = b;
   }
-  for (uint32_t b = 0; b < 256; ++b)
-    for (uint32_t r = 0; r < 256; ++r)
-      chip.registers[b][r] = 0;
+  for (auto &bank : chip.registers)
+    for (uint8_t &value : bank)
+      value = 0;
   chip.bank = 0;
   chip.hostAccess = false;
   ControllerReset(chip);

@@ -76,29 +76,29 @@ struct ChipConfig {
 
 struct BridgeChip {
   ChipConfig config;
-  uint8_t flash[kFlashSize];
-  uint8_t originalKeyArea[kKeyAreaSize]; // the key area as it was at power-on
-  uint8_t registers[256][256];           // [bank][register] as last written
-  uint8_t bank;
-  bool hostAccess;
+  uint8_t flash[kFlashSize]{};
+  uint8_t originalKeyArea[kKeyAreaSize]{}; // the key area as it was at power-on
+  uint8_t registers[256][256]{};           // [bank][register] as last written
+  uint8_t bank{};
+  bool hostAccess{};
   // Flash controller state.
-  bool resetArmed;     // bank 0x90 register 0x02 was last written 0xDF
-  bool writeEnable;    // the latch: set by 0x86, cleared only by 0x8A or a controller reset
-  bool programEnabled; // set by the configuration byte 0x51
-  uint8_t fifo[kFifoSize];
-  uint32_t fifoCount;
-  uint8_t lastDataByte;
-  uint32_t readPointer;
-  uint64_t busyUntil; // simulated time until which the flash is busy after an erase
+  bool resetArmed{};     // bank 0x90 register 0x02 was last written 0xDF
+  bool writeEnable{};    // the latch: set by 0x86, cleared only by 0x8A or a controller reset
+  bool programEnabled{}; // set by the configuration byte 0x51
+  uint8_t fifo[kFifoSize]{};
+  uint32_t fifoCount{};
+  uint8_t lastDataByte{};
+  uint32_t readPointer{};
+  uint64_t busyUntil{}; // simulated time until which the flash is busy after an erase
   // Statistics.
-  uint32_t bytesProgrammed; // bytes the controller programmed (FIFO bytes executed)
-  uint32_t programs;        // program commands that took effect
-  uint32_t erases;
+  uint32_t bytesProgrammed{}; // bytes the controller programmed (FIFO bytes executed)
+  uint32_t programs{};        // program commands that took effect
+  uint32_t erases{};
   // One past the highest byte of the run of programming that starts at address 0: a program that
   // begins at or below this mark extends it to its end. Pages written in order from 0 make it the
   // image's end rounded up to a page; the key area at 0x6000 does not count unless the run reaches
   // it. An erase puts it back to 0.
-  uint32_t highestProgrammed;
+  uint32_t highestProgrammed{};
 };
 
 // Simulated time in microseconds, shared by the bus, the chip and the host firmware's Stall.

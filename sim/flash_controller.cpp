@@ -29,8 +29,8 @@ uint32_t Address(const BridgeChip &chip) {
 void EraseBlock(BridgeChip &chip) {
   if (!chip.writeEnable || !chip.programEnabled || FlashBusy(chip))
     return;
-  for (uint32_t a = 0; a < kFlashSize; ++a)
-    chip.flash[a] = 0xFF;
+  for (uint8_t &byte : chip.flash)
+    byte = 0xFF;
   chip.busyUntil = gSimNowMicros + kEraseBusyMicros;
   chip.highestProgrammed = 0;
   ++chip.erases;
@@ -114,8 +114,8 @@ bool FlashBusy(const BridgeChip &chip) {
 
 void ControllerReset(BridgeChip &chip) {
   chip.fifoCount = 0;
-  for (uint32_t i = 0; i < kFifoSize; ++i)
-    chip.fifo[i] = 0;
+  for (uint8_t &byte : chip.fifo)
+    byte = 0;
   chip.writeEnable = false;
 }
 

@@ -3,9 +3,11 @@
 namespace sim {
 namespace {
 
+// `length` keeps the protocol's type: it is in/out there, though only read here.
 EFI_STATUS EFIAPI Execute(const EFI_SMBUS_HC_PROTOCOL *This, EFI_SMBUS_DEVICE_ADDRESS slaveAddress,
                           UINTN command, EFI_SMBUS_OPERATION operation, BOOLEAN /*pecCheck*/,
-                          UINTN *length, void *buffer) {
+                          UINTN *length, // NOLINT(readability-non-const-parameter)
+                          void *buffer) {
   if (This == nullptr)
     return EFI_INVALID_PARAMETER;
   // The protocol is the bus's first member.
@@ -21,7 +23,7 @@ EFI_STATUS EFIAPI Execute(const EFI_SMBUS_HC_PROTOCOL *This, EFI_SMBUS_DEVICE_AD
     return EFI_DEVICE_ERROR;
   }
 
-  Transaction t;
+  Transaction t{};
   t.index = bus.transactions++;
   t.op = read ? Op::Read : Op::Write;
   t.bank = bus.chip->bank;

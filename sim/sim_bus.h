@@ -38,16 +38,16 @@ struct BusFaults {
 };
 
 struct SimBus {
-  EFI_SMBUS_HC_PROTOCOL protocol; // first member: Execute casts This back to the SimBus
-  BridgeChip *chip;               // nullptr: no device on the bus
+  EFI_SMBUS_HC_PROTOCOL protocol{}; // first member: Execute casts This back to the SimBus
+  BridgeChip *chip{};               // nullptr: no device on the bus
   BusFaults faults;
-  uint32_t busHz; // SMBus clock; 100 kHz unless a benchmark says otherwise (0 counts as 100 kHz)
-  uint64_t transactions, reads, writes, failures;
-  uint64_t rejected;  // calls refused before reaching the bus (see above)
-  uint64_t busBits;   // bit times spent on the bus
-  uint64_t busMicros; // modelled time spent on the bus: busBits at busHz, rounded down
-  void (*observer)(void *context, const Transaction &t);
-  void *observerContext;
+  uint32_t busHz{}; // SMBus clock; 100 kHz unless a benchmark says otherwise (0 counts as 100 kHz)
+  uint64_t transactions{}, reads{}, writes{}, failures{};
+  uint64_t rejected{};  // calls refused before reaching the bus (see above)
+  uint64_t busBits{};   // bit times spent on the bus
+  uint64_t busMicros{}; // modelled time spent on the bus: busBits at busHz, rounded down
+  void (*observer)(void *context, const Transaction &t){};
+  void *observerContext{};
 };
 
 static_assert(offsetof(SimBus, protocol) == 0, "Execute finds the bus through its protocol");

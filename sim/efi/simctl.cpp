@@ -105,7 +105,7 @@ void PrintChipId(const sim::ChipConfig &config) {
 }
 
 EFI_STATUS SetChipId(const char *text) {
-  uint64_t id;
+  uint64_t id = 0;
   if (!ParseHex(text, 0xFFFF, &id))
     return Usage();
   sim::ChipConfig &config = gControl->Chip->config;
@@ -116,7 +116,9 @@ EFI_STATUS SetChipId(const char *text) {
 }
 
 EFI_STATUS SetVersion(const char *cid, const char *pid, const char *txx) {
-  uint64_t c, p, t;
+  uint64_t c = 0;
+  uint64_t p = 0;
+  uint64_t t = 0;
   if (!ParseDecimal(cid, 0xFF, &c) || !ParseDecimal(pid, 0xFF, &p) || !ParseDecimal(txx, 0xFF, &t))
     return Usage();
   sim::ChipConfig &config = gControl->Chip->config;
@@ -134,7 +136,8 @@ EFI_STATUS Reset() {
 }
 
 EFI_STATUS Cmos(int argc, char **argv) {
-  uint64_t index, value;
+  uint64_t index = 0;
+  uint64_t value = 0;
   if (argc == 4 && Equal(argv[2], "get") && ParseHex(argv[3], kLastCmosIndex, &index)) {
     PortWrite8(kCmosIndexPort, static_cast<uint8_t>(index));
     value = PortRead8(kCmosDataPort);
@@ -155,7 +158,8 @@ EFI_STATUS Fault(int argc, char **argv) {
   sim::ChipConfig &config = gControl->Chip->config;
   sim::BusFaults &bus = gControl->Bus->faults;
   const char *kind = argv[2];
-  uint64_t a, b;
+  uint64_t a = 0;
+  uint64_t b = 0;
   if (argc == 5 && Equal(kind, "stuck") && ParseHex(argv[3], sim::kFlashSize - 1, &a) &&
       ParseHex(argv[4], 0xFF, &b)) {
     config.stuckAddress = static_cast<int32_t>(a);

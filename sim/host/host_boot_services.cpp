@@ -63,7 +63,7 @@ EFI_STATUS EFIAPI FreePool(void *buffer) {
   return EFI_SUCCESS;
 }
 
-HostPlatform::State::Handle *FindHandle(HostPlatform::State &s, EFI_HANDLE handle) {
+HostPlatform::State::Handle *FindHandle(HostPlatform::State &s, const void *handle) {
   for (auto &h : s.handles)
     if (h.get() == handle)
       return h.get();
@@ -107,8 +107,8 @@ EFI_STATUS EFIAPI HandleProtocol(EFI_HANDLE handle, const EFI_GUID *protocol, vo
   return EFI_SUCCESS;
 }
 
-EFI_STATUS EFIAPI LocateHandleBuffer(uint32_t searchType, const EFI_GUID *protocol, void *,
-                                     UINTN *count, EFI_HANDLE **buffer) {
+EFI_STATUS EFIAPI LocateHandleBuffer(uint32_t searchType, const EFI_GUID *protocol,
+                                     void * /*searchKey*/, UINTN *count, EFI_HANDLE **buffer) {
   constexpr uint32_t kAllHandles = 0;
   if (count == nullptr || buffer == nullptr)
     return EFI_INVALID_PARAMETER;
@@ -133,11 +133,11 @@ EFI_STATUS EFIAPI LocateHandleBuffer(uint32_t searchType, const EFI_GUID *protoc
   return EFI_SUCCESS;
 }
 
-EFI_STATUS EFIAPI LocateProtocol(const EFI_GUID *protocol, void *, void **iface) {
+EFI_STATUS EFIAPI LocateProtocol(const EFI_GUID *protocol, void * /*registration*/, void **iface) {
   if (protocol == nullptr || iface == nullptr)
     return EFI_INVALID_PARAMETER;
   *iface = nullptr;
-  for (auto &h : ActiveState().handles)
+  for (const auto &h : ActiveState().handles)
     if (Has(*h, *protocol)) {
       *iface = FindProtocol(*h, *protocol);
       return EFI_SUCCESS;

@@ -59,14 +59,15 @@ void Clear(HostPlatform::State &s) {
   s.mode.CursorRow = 0;
 }
 
-EFI_STATUS EFIAPI Reset(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *, BOOLEAN) {
+EFI_STATUS EFIAPI Reset(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL * /*This*/,
+                        BOOLEAN /*extendedVerification*/) {
   HostPlatform::State &s = ActiveState();
   s.mode.Attribute = 0x07;
   Clear(s);
   return EFI_SUCCESS;
 }
 
-EFI_STATUS EFIAPI OutputString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *, const CHAR16 *text) {
+EFI_STATUS EFIAPI OutputString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL * /*This*/, const CHAR16 *text) {
   if (text == nullptr)
     return EFI_INVALID_PARAMETER;
   HostPlatform::State &s = ActiveState();
@@ -78,11 +79,11 @@ EFI_STATUS EFIAPI OutputString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *, const CHAR16 *
   return EFI_SUCCESS;
 }
 
-EFI_STATUS EFIAPI TestString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *, const CHAR16 *text) {
+EFI_STATUS EFIAPI TestString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL * /*This*/, const CHAR16 *text) {
   return text ? EFI_SUCCESS : EFI_INVALID_PARAMETER;
 }
 
-EFI_STATUS EFIAPI QueryMode(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *, UINTN mode, UINTN *columns,
+EFI_STATUS EFIAPI QueryMode(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL * /*This*/, UINTN mode, UINTN *columns,
                             UINTN *rows) {
   if (columns == nullptr || rows == nullptr)
     return EFI_INVALID_PARAMETER;
@@ -93,14 +94,14 @@ EFI_STATUS EFIAPI QueryMode(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *, UINTN mode, UINTN
   return EFI_SUCCESS;
 }
 
-EFI_STATUS EFIAPI SetMode(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *, UINTN mode) {
+EFI_STATUS EFIAPI SetMode(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL * /*This*/, UINTN mode) {
   if (mode != 0)
     return EFI_UNSUPPORTED;
   Clear(ActiveState());
   return EFI_SUCCESS;
 }
 
-EFI_STATUS EFIAPI SetAttribute(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *, UINTN attribute) {
+EFI_STATUS EFIAPI SetAttribute(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL * /*This*/, UINTN attribute) {
   HostPlatform::State &s = ActiveState();
   Log(s, ConsoleOp::SetAttribute, attribute);
   if (attribute > 0x7F)
@@ -109,14 +110,15 @@ EFI_STATUS EFIAPI SetAttribute(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *, UINTN attribut
   return EFI_SUCCESS;
 }
 
-EFI_STATUS EFIAPI ClearScreen(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *) {
+EFI_STATUS EFIAPI ClearScreen(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL * /*This*/) {
   HostPlatform::State &s = ActiveState();
   Log(s, ConsoleOp::ClearScreen);
   Clear(s);
   return EFI_SUCCESS;
 }
 
-EFI_STATUS EFIAPI SetCursorPosition(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *, UINTN column, UINTN row) {
+EFI_STATUS EFIAPI SetCursorPosition(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL * /*This*/, UINTN column,
+                                    UINTN row) {
   HostPlatform::State &s = ActiveState();
   Log(s, ConsoleOp::SetCursorPosition, column, row);
   if (column >= kScreenColumns || row >= kScreenRows)
@@ -126,7 +128,7 @@ EFI_STATUS EFIAPI SetCursorPosition(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *, UINTN col
   return EFI_SUCCESS;
 }
 
-EFI_STATUS EFIAPI EnableCursor(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *, BOOLEAN visible) {
+EFI_STATUS EFIAPI EnableCursor(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL * /*This*/, BOOLEAN visible) {
   HostPlatform::State &s = ActiveState();
   Log(s, ConsoleOp::EnableCursor, visible ? 1 : 0);
   s.mode.CursorVisible = visible ? 1 : 0;

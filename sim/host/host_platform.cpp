@@ -193,7 +193,8 @@ const std::vector<ConsoleCall> &HostPlatform::ConsoleLog() const {
 int HostPlatform::CountCalls(ConsoleOp op) const {
   int n = 0;
   for (const ConsoleCall &c : state_->consoleLog)
-    n += c.op == op;
+    if (c.op == op)
+      ++n;
   return n;
 }
 
@@ -241,7 +242,7 @@ const std::vector<Transaction> &HostPlatform::Trace() const {
   return state_->trace;
 }
 
-uint64_t HostPlatform::NowMicros() const {
+uint64_t HostPlatform::NowMicros() {
   return gSimNowMicros;
 }
 uint64_t HostPlatform::RunMicros() const {

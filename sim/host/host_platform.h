@@ -130,8 +130,8 @@ public:
   const std::vector<Transaction> &Trace() const;
 
   // Time.
-  uint64_t NowMicros() const; // sim::gSimNowMicros
-  uint64_t RunMicros() const; // simulated time the last run took
+  static uint64_t NowMicros(); // sim::gSimNowMicros
+  uint64_t RunMicros() const;  // simulated time the last run took
   const std::vector<uint64_t> &Stalls() const;
 
   // The firmware as the tool sees it.
