@@ -11,7 +11,9 @@ namespace {
 TEST(SelectEntry, MatchesOrFallsBackToTheStartEntry) {
   struct Case {
     uint8_t cid, pid, index;
-  } cases[] = {{2, 6, 6}, {1, 1, 0}, {2, 8, 8}, {3, 1, 4}, {1, 2, 4}, {0, 0, 4}, {255, 255, 4}};
+  };
+  const Case cases[] = {{2, 6, 6}, {1, 1, 0}, {2, 8, 8},    {3, 1, 4},
+                        {1, 2, 4}, {0, 0, 4}, {255, 255, 4}};
   for (const Case &c : cases) {
     ResetCatalogueSelection();
     EXPECT_EQ(SelectEntry(c.cid, c.pid), c.index) << int(c.cid) << " " << int(c.pid);
@@ -66,23 +68,24 @@ const char *kHeader[] = {
     " ---------------------------------------------------------------",
 };
 
-std::vector<std::string> ListRows(sim::HostPlatform &p) {
+std::vector<std::string> ListRows(const sim::HostPlatform &p) {
   // The list starts on the row after the banner; rows are trimmed of trailing spaces.
   std::vector<std::string> rows;
+  rows.reserve(sim::kScreenRows);
   for (int r = 0; r < sim::kScreenRows; ++r)
     rows.push_back(p.RowText(r));
   auto first = std::find(rows.begin(), rows.end(), kHeader[0]);
   EXPECT_NE(first, rows.end());
-  std::vector<std::string> out(first, rows.end());
-  while (!out.empty() && out.back().empty())
-    out.pop_back();
-  return out;
+  rows.erase(rows.begin(), first);
+  while (!rows.empty() && rows.back().empty())
+    rows.pop_back();
+  return rows;
 }
 
 std::vector<std::string> Expected(std::vector<std::string> rows) {
   std::vector<std::string> out(std::begin(kHeader), std::end(kHeader));
   out.insert(out.end(), rows.begin(), rows.end());
-  out.push_back(" ---------------------------------------------------------------");
+  out.emplace_back(" ---------------------------------------------------------------");
   return out;
 }
 

@@ -103,11 +103,11 @@ void ParsePe(const std::string &path, PeImage &pe) {
   uint32_t directories = r.U32(opt + kOptNumberOfRvaAndSizes);
   ASSERT_LE(kOptDataDirectories + 8ull * directories, optionalSize);
   for (uint32_t i = 0; i < directories; ++i)
-    pe.directories.push_back(
-        {r.U32(opt + kOptDataDirectories + 8 * i), r.U32(opt + kOptDataDirectories + 8 * i + 4)});
+    pe.directories.push_back({r.U32(opt + kOptDataDirectories + 8ull * i),
+                              r.U32(opt + kOptDataDirectories + 8ull * i + 4)});
   uint64_t table = opt + optionalSize;
   for (uint16_t i = 0; i < sections; ++i) {
-    uint64_t s = table + uint64_t{kSectionHeaderSize} * i;
+    uint64_t s = table + static_cast<uint64_t>(kSectionHeaderSize) * i;
     std::string name;
     for (int c = 0; c < 8 && r.Get(s + c, 1) != 0; ++c)
       name += static_cast<char>(r.Get(s + c, 1));

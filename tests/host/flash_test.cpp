@@ -27,7 +27,7 @@ std::vector<Access> ReadPageList(uint8_t high, uint8_t mid, uint8_t low, int cou
                  Reads(0x5F, count)});
 }
 
-std::vector<Access> ProgramPageList(bool firmware, std::vector<uint8_t> data, uint8_t high,
+std::vector<Access> ProgramPageList(bool firmware, const std::vector<uint8_t> &data, uint8_t high,
                                     uint8_t mid, uint8_t low) {
   std::vector<Access> out;
   if (firmware)
@@ -110,12 +110,15 @@ TEST_F(Flash, KeyAreaWriteSetsTheLatchOnceAndFillsTheShortPage) {
   WriteHdcpKeyToFlash();
   std::vector<Access> issued = Issued();
   ASSERT_EQ(issued.size(), 8u + 18u * 26u + 2u);
-  std::vector<Access> first(issued.begin() + 8, issued.begin() + 8 + 26);
+  constexpr std::ptrdiff_t kPageWrites = 26; // 4 to open the page, 16 bytes, 6 to program it
+  std::vector<Access> first(issued.begin() + 8, issued.begin() + 8 + kPageWrites);
   std::vector<uint8_t> data0;
+  data0.reserve(16);
   for (int i = 0; i < 16; ++i)
     data0.push_back(static_cast<uint8_t>(i * 7));
   EXPECT_EQ(first, ProgramPageList(false, data0, 0x00, 0x60, 0x00));
-  std::vector<Access> last(issued.begin() + 8 + 17 * 26, issued.begin() + 8 + 18 * 26);
+  std::vector<Access> last(issued.begin() + 8 + 17 * kPageWrites,
+                           issued.begin() + 8 + 18 * kPageWrites);
   std::vector<uint8_t> data17;
   for (int i = 272; i < 286; ++i)
     data17.push_back(static_cast<uint8_t>(i * 7));
@@ -132,7 +135,7 @@ TEST_F(Flash, FirmwareWriteProgramsEveryPageWithProgress) {
   WriteFirmwareToFlash(image.data(), static_cast<uint16_t>(image.size()));
   std::vector<Access> issued = Issued();
   ASSERT_EQ(issued.size(), 8u + 3u * 28u + 2u);
-  auto page = [&](int p) {
+  auto page = [&](std::ptrdiff_t p) {
     return std::vector<Access>(issued.begin() + 8 + 28 * p, issued.begin() + 8 + 28 * (p + 1));
   };
   EXPECT_EQ(page(0), ProgramPageList(true, std::vector<uint8_t>(image.begin(), image.begin() + 16),

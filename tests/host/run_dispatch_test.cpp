@@ -29,6 +29,7 @@ struct Step {
 
 std::vector<Step> Steps(const std::vector<sim::Transaction> &trace) {
   std::vector<Step> out;
+  out.reserve(trace.size());
   for (const sim::Transaction &t : trace)
     out.push_back({t.op == sim::Op::Write ? 'W' : 'R', t.reg, t.value});
   return out;

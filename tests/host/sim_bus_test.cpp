@@ -61,7 +61,8 @@ TEST_F(Bus, TracesEveryTransaction) {
   ASSERT_EQ(Write(0xFF, 0x80), EFI_SUCCESS);
   ASSERT_EQ(Write(0xEE, 0x01), EFI_SUCCESS);
   ASSERT_EQ(Write(0xFF, 0xA0), EFI_SUCCESS);
-  uint8_t high = 0, low = 0;
+  uint8_t high = 0;
+  uint8_t low = 0;
   ASSERT_EQ(Read(0x00, high), EFI_SUCCESS);
   ASSERT_EQ(Read(0x01, low), EFI_SUCCESS);
   EXPECT_EQ(high, 0x16);
@@ -137,7 +138,7 @@ TEST_F(Bus, ResetCountersRestartsIndicesForFaults) {
 TEST_F(Bus, ModelledTimeAt100And400Kilohertz) {
   for (int i = 0; i < 10; ++i)
     Write(0x10, 0);
-  uint8_t b;
+  uint8_t b = 0;
   for (int i = 0; i < 10; ++i)
     Read(0x10, b);
   EXPECT_EQ(bus.busMicros, 10 * 290u + 10 * 390u);

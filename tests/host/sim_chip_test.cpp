@@ -33,7 +33,7 @@ protected:
   void SetLatch() { W(0x5A, 0x86), W(0x5A, 0x82); }
   // The erase command alone, without the latch: callers decide about the latch.
   void EraseCommand() { Address(0), W(0x5A, 0x83), W(0x5A, 0x82); }
-  void WaitOutErase() { sim::gSimNowMicros += sim::kEraseBusyMicros; }
+  static void WaitOutErase() { sim::gSimNowMicros += sim::kEraseBusyMicros; }
   void Fill(const std::vector<uint8_t> &data) {
     W(0x5E, 0xEF), W(0x5A, 0xA2), W(0x5A, 0x82), W(0x58, 0x01);
     for (uint8_t b : data)
@@ -50,6 +50,7 @@ protected:
     W(0x5E, 0x6F), W(0x5A, 0xA2), W(0x5A, 0x82), Address(address), W(0x5A, 0x92), W(0x5A, 0x82);
     W(0x58, 0x01);
     std::vector<uint8_t> out;
+    out.reserve(count);
     for (int i = 0; i < count; ++i)
       out.push_back(R(0x5F));
     return out;
@@ -80,12 +81,15 @@ TEST_F(Chip, PowersOnWithOldImageAndItsOwnKeyArea) {
   EXPECT_EQ(chip.flash[0xFFFF], 0xFF);
   EXPECT_TRUE(KeyAreaIntact(chip));
 
-  int erasedLooking = 0, sameAsOldImage = 0;
+  int erasedLooking = 0;
+  int sameAsOldImage = 0;
   for (uint32_t i = 0; i < sim::kKeyAreaSize; ++i) {
     uint8_t b = chip.flash[0x6000 + i];
     EXPECT_EQ(chip.originalKeyArea[i], b);
-    erasedLooking += b == 0xFF;
-    sameAsOldImage += b == sim::OldImageByte(i);
+    if (b == 0xFF)
+      ++erasedLooking;
+    if (b == sim::OldImageByte(i))
+      ++sameAsOldImage;
   }
   EXPECT_EQ(erasedLooking, 0);
   EXPECT_EQ(sameAsOldImage, 0);

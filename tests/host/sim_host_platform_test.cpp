@@ -84,7 +84,8 @@ TEST_F(Console, AttributesCursorAndClearing) {
 TEST(HostPool, AccountsForEveryAllocationAndCatchesBadFrees) {
   HostPlatform p;
   EFI_BOOT_SERVICES *bs = p.SystemTable()->BootServices;
-  void *a = nullptr, *b = nullptr;
+  void *a = nullptr;
+  void *b = nullptr;
   ASSERT_EQ(bs->AllocatePool(EfiBootServicesData, 642, &a), EFI_SUCCESS);
   ASSERT_EQ(bs->AllocatePool(EfiBootServicesData, 100, &b), EFI_SUCCESS);
   EXPECT_EQ(p.Pool().outstandingCount, 2u);
@@ -138,7 +139,8 @@ TEST(HostHandles, SmbusControllerIsFoundAndItsListIsPoolMemory) {
   EXPECT_EQ(bs->FreePool(list), EFI_SUCCESS);
   EXPECT_TRUE(p.PoolBalanced());
 
-  p.Options().handleProtocolFails = true;
+  HostOptions &options = p.Options();
+  options.handleProtocolFails = true;
   ASSERT_EQ(bs->LocateHandleBuffer(ByProtocol, &kSmbusHcProtocolGuid, nullptr, &count, &list),
             EFI_SUCCESS);
   EXPECT_EQ(bs->HandleProtocol(list[0], &kSmbusHcProtocolGuid, &iface), EFI_UNSUPPORTED);

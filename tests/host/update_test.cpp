@@ -19,7 +19,7 @@ bool Contains(const std::string &text, const std::string &part) {
 }
 
 // Values written to CMOS byte 0x79, in order.
-std::vector<uint8_t> StatusCodes(sim::HostPlatform &p) {
+std::vector<uint8_t> StatusCodes(const sim::HostPlatform &p) {
   std::vector<uint8_t> codes;
   const auto &log = p.PortLog();
   for (size_t i = 0; i + 1 < log.size(); ++i)
@@ -29,7 +29,7 @@ std::vector<uint8_t> StatusCodes(sim::HostPlatform &p) {
   return codes;
 }
 
-std::vector<std::string> ProgressValues(sim::HostPlatform &p) {
+std::vector<std::string> ProgressValues(const sim::HostPlatform &p) {
   std::vector<std::string> values;
   for (const auto &text : p.OutputLog()) {
     std::string s = sim::Narrow(text);
@@ -155,7 +155,7 @@ TEST(Update, KeyAreaThatDoesNotReadBackFailsTheUpdate) {
 }
 
 TEST(Update, BusFailingMidwayIsNeverASuccess) {
-  uint64_t total;
+  uint64_t total = 0;
   {
     sim::HostPlatform clean;
     ASSERT_EQ(clean.Run({"Panelup.efi", "/f", "2", "6"}), 0);
