@@ -42,3 +42,8 @@ endforeach()
 add_test(NAME sweep_quick_summary
   COMMAND panelup_fault_sweep --combine ${PANELUP_SWEEP_REPORTS})
 set_tests_properties(sweep_quick_summary PROPERTIES LABELS sweep FIXTURES_REQUIRED sweep_quick)
+
+# A count that is not a number is refused, not read as 0 or as its leading digits.
+add_test(NAME sweep_rejects_bad_count COMMAND panelup_fault_sweep --sample 3x)
+set_tests_properties(sweep_rejects_bad_count PROPERTIES LABELS sweep
+  PASS_REGULAR_EXPRESSION "bad option: --sample 3x")

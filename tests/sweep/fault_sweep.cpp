@@ -11,6 +11,7 @@
 // every N-th run from the I-th (0-based); --report writes the shard's counts for --combine.
 // Exit status: 0 clean, 1 a rule was broken (violations listed), 2 bad use or unreadable input.
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -53,12 +54,17 @@ struct Job {
 // The run in progress, for the last words of a crashing or sanitizer-stopped process.
 char gCurrentRun[160] = "no run started";
 
+// write(2) straight to stderr, safe in a signal handler; a failure leaves nothing to do.
+void SayOnStderr(const char *text, size_t length) {
+  ssize_t ignored = write(2, text, length);
+  (void)ignored;
+}
+
 void SayCurrentRun() {
   const char prefix[] = "\nfault sweep stopped during: ";
-  ssize_t ignored = write(2, prefix, sizeof prefix - 1);
-  ignored = write(2, gCurrentRun, std::strlen(gCurrentRun));
-  ignored = write(2, "\n", 1);
-  (void)ignored;
+  SayOnStderr(prefix, sizeof prefix - 1);
+  SayOnStderr(gCurrentRun, std::strlen(gCurrentRun));
+  SayOnStderr("\n", 1);
 }
 
 #if !defined(__SANITIZE_ADDRESS__)
@@ -71,7 +77,8 @@ void OnCrash(int signal) {
 #endif
 
 bool SplitPair(const std::string &text, char separator, uint64_t *a, uint64_t *b) {
-  unsigned long long x = 0, y = 0;
+  unsigned long long x = 0;
+  unsigned long long y = 0;
   char format[16];
   std::snprintf(format, sizeof format, "%%llu%c%%llu%%c", separator);
   char end = 0;
@@ -86,7 +93,7 @@ bool ParseKinds(const std::string &list, std::vector<FaultKind> *kinds) {
   while (at <= list.size()) {
     size_t comma = list.find(',', at);
     std::string name = list.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
-    FaultKind kind;
+    FaultKind kind = FaultKind::FailFrom;
     if (!ParseKind(name, &kind))
       return false;
     kinds->push_back(kind);
@@ -97,51 +104,86 @@ bool ParseKinds(const std::string &list, std::vector<FaultKind> *kinds) {
   return true;
 }
 
+// A whole decimal count and nothing more.
+bool ParseCount(const std::string &text, int64_t *count) {
+  const char *start = text.c_str();
+  char *end = nullptr;
+  errno = 0;
+  long long value = std::strtoll(start, &end, 10);
+  if (end == start || *end != 0 || errno != 0)
+    return false;
+  *count = value;
+  return true;
+}
+
+// Applies one option that takes a value; false when the option or its value is not understood.
+bool ApplyOption(const std::string &a, const std::string &value, Options *o) {
+  Target target;
+  FaultKind kind = FaultKind::FailFrom;
+  if (a == "--target") {
+    if (!ParseTarget(value, &target))
+      return false;
+    o->targets.push_back(target);
+    return true;
+  }
+  if (a == "--kinds")
+    return ParseKinds(value, &o->kinds);
+  if (a == "--sample")
+    return ParseCount(value, &o->sample);
+  if (a == "--seed") {
+    o->seed = std::strtoull(value.c_str(), nullptr, 0);
+    return true;
+  }
+  if (a == "--every") {
+    size_t at = value.find('@');
+    if (at == std::string::npos || !ParseKind(value.substr(0, at), &kind) ||
+        !ParseTarget(value.substr(at + 1), &target))
+      return false;
+    o->every.insert({static_cast<int>(kind), TargetKey(target)});
+    return true;
+  }
+  if (a == "--shard")
+    return SplitPair(value, '/', &o->shard, &o->shards) && o->shards > 0 && o->shard < o->shards;
+  if (a == "--report") {
+    o->report = value;
+    return true;
+  }
+  return false;
+}
+
 bool ParseOptions(int argc, char **argv, Options *o, std::string *error) {
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
-    bool hasValue = i + 1 < argc;
-    std::string value = hasValue ? argv[i + 1] : "";
-    Target target;
-    FaultKind kind;
     if (a == "--combine") {
       o->combine.assign(argv + i + 1, argv + argc);
-      if (o->combine.empty())
-        return *error = "--combine needs report files", false;
+      if (o->combine.empty()) {
+        *error = "--combine needs report files";
+        return false;
+      }
       return true;
     }
     if (a == "--all") {
       o->all = true;
       continue;
     }
-    if (!hasValue)
-      return *error = a + " needs a value", false;
-    ++i;
-    if (a == "--target" && ParseTarget(value, &target)) {
-      o->targets.push_back(target);
-    } else if (a == "--kinds" && ParseKinds(value, &o->kinds)) {
-    } else if (a == "--sample") {
-      o->sample = std::atoll(value.c_str());
-    } else if (a == "--seed") {
-      o->seed = std::strtoull(value.c_str(), nullptr, 0);
-    } else if (a == "--every" && value.find('@') != std::string::npos &&
-               ParseKind(value.substr(0, value.find('@')), &kind) &&
-               ParseTarget(value.substr(value.find('@') + 1), &target)) {
-      o->every.insert({static_cast<int>(kind), TargetKey(target)});
-    } else if (a == "--shard" && SplitPair(value, '/', &o->shard, &o->shards) && o->shards > 0 &&
-               o->shard < o->shards) {
-    } else if (a == "--report") {
-      o->report = value;
-    } else {
-      return *error = "bad option: " + a + " " + value, false;
+    if (i + 1 == argc) {
+      *error = a + " needs a value";
+      return false;
+    }
+    std::string value = argv[++i];
+    if (!ApplyOption(a, value, o)) {
+      *error = "bad option: " + a + " " + value;
+      return false;
     }
   }
-  if (!o->all && o->sample < 0)
-    return *error = "choose --all or --sample N", false;
+  if (!o->all && o->sample < 0) {
+    *error = "choose --all or --sample N";
+    return false;
+  }
   if (o->targets.empty()) {
     o->targets.resize(2);
-    ParseTarget("2:6", &o->targets[0]);
-    ParseTarget("1:3", &o->targets[1]);
+    ParseTarget("2:6", &o->targets.front());
+    ParseTarget("1:3", &o->targets.back());
   }
   if (o->kinds.empty())
     o->kinds.assign(kAllKinds.begin(), kAllKinds.end());
@@ -154,7 +196,7 @@ std::vector<uint64_t> Indices(const Options &o, const Reference &r, FaultKind ki
   for (uint64_t i = 0; i < r.transactions; ++i)
     if (KindApplies(kind, r.ops[i]))
       all.push_back(i);
-  if (o.all || o.every.count({static_cast<int>(kind), TargetKey(r.target)}) ||
+  if (o.all || o.every.contains({static_cast<int>(kind), TargetKey(r.target)}) ||
       static_cast<uint64_t>(o.sample) >= all.size())
     return all;
   // Each kind and target has its own stream, so adding one does not move the others' samples.
@@ -208,7 +250,8 @@ int Sweep(const Options &o) {
         jobs.push_back(Job{t, Fault{kind, index}});
 
   const std::string shard = std::to_string(o.shard) + "/" + std::to_string(o.shards);
-  uint64_t mine = (jobs.size() + o.shards - 1 - o.shard) / o.shards, done = 0;
+  uint64_t mine = (jobs.size() + o.shards - 1 - o.shard) / o.shards;
+  uint64_t done = 0;
   std::cerr << "fault sweep shard " << shard << ": " << mine << " of " << jobs.size() << " runs\n";
   for (size_t j = o.shard; j < jobs.size(); j += o.shards) {
     const Job &job = jobs[j];

@@ -40,6 +40,8 @@ bool PrintedOnboard(const std::string &text, FirmwareVersion *version) {
   size_t at = text.find("flash from [ ");
   int v[3];
   if (at == std::string::npos ||
+      // The tool printed three bytes with %d: nothing here can overflow an int.
+      // NOLINTNEXTLINE(cert-err34-c)
       std::sscanf(text.c_str() + at, "flash from [ %d.%d.%d ]", &v[0], &v[1], &v[2]) != 3)
     return false;
   *version = FirmwareVersion{static_cast<uint8_t>(v[0]), static_cast<uint8_t>(v[1]),

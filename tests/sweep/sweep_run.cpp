@@ -1,6 +1,6 @@
 #include "tests/sweep/sweep_run.h"
 
-#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "catalogue/catalogue.h"
@@ -58,7 +58,7 @@ bool IsProgressLine(const CHAR16 *text) {
 
 // Keeps the printed text apart from the progress line, which a run prints once per page and no
 // rule reads.
-EFI_STATUS EFIAPI CaptureText(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *, const CHAR16 *text) {
+EFI_STATUS EFIAPI CaptureText(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL * /*This*/, const CHAR16 *text) {
   if (text == nullptr)
     return EFI_INVALID_PARAMETER;
   Recorder &r = *gRecorder;
@@ -188,9 +188,15 @@ std::string TargetName(const Target &target) {
 }
 
 bool ParseTarget(const std::string &text, Target *target) {
-  unsigned cid = 0, pid = 0;
-  char end = 0;
-  if (std::sscanf(text.c_str(), "%u:%u%c", &cid, &pid, &end) != 2)
+  // "cid:pid" and nothing more; a number too large for a byte matches no entry.
+  const char *start = text.c_str();
+  char *end = nullptr;
+  unsigned long cid = std::strtoul(start, &end, 10);
+  if (end == start || *end != ':')
+    return false;
+  start = end + 1;
+  unsigned long pid = std::strtoul(start, &end, 10);
+  if (end == start || *end != 0)
     return false;
   for (uint8_t i = 0; i < kCatalogueEntryCount; ++i)
     if (FirmwareCatalogue[i].cid == cid && FirmwareCatalogue[i].pid == pid) {

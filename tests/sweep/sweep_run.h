@@ -42,9 +42,9 @@ const char *PhaseName(Phase phase);
 
 // A /f request whose whole run the sweep faults.
 struct Target {
-  uint8_t cid;
-  uint8_t pid;
-  uint8_t entry; // catalogue entry the request selects
+  uint8_t cid = 0;
+  uint8_t pid = 0;
+  uint8_t entry = 0; // catalogue entry the request selects
 };
 std::string TargetName(const Target &target); // "2 6"
 bool ParseTarget(const std::string &text, Target *target);

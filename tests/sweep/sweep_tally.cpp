@@ -137,9 +137,9 @@ std::string TargetKey(const Target &target) {
 }
 
 TargetTally &Tally::ForTarget(const std::string &key) {
-  for (auto &entry : targets)
-    if (entry.first == key)
-      return entry.second;
+  for (auto &[name, tally] : targets)
+    if (name == key)
+      return tally;
   targets.emplace_back(key, TargetTally{});
   return targets.back().second;
 }
@@ -153,11 +153,15 @@ void Tally::AddTarget(const Reference &reference) {
 void Tally::Add(const Reference &reference, const Fault &fault, const Verdict &verdict) {
   KindTally &k = ForTarget(TargetKey(reference.target)).kinds[KindNumber(fault.kind)];
   ++k.runs;
-  k.struck += verdict.struck;
+  if (verdict.struck)
+    ++k.struck;
   ++k.outcomes[static_cast<int>(reference.PhaseOf(fault.index))][static_cast<int>(verdict.outcome)];
-  k.falseSuccesses += verdict.falseSuccess;
-  k.keyLostFailureReported += verdict.keyLostFailureReported;
-  k.failureWithFlashRight += verdict.failureWithFlashRight;
+  if (verdict.falseSuccess)
+    ++k.falseSuccesses;
+  if (verdict.keyLostFailureReported)
+    ++k.keyLostFailureReported;
+  if (verdict.failureWithFlashRight)
+    ++k.failureWithFlashRight;
   if (verdict.keySaveLoss)
     k.keySaveLosses.push_back(fault.index);
   for (const std::string &what : verdict.violations)
@@ -216,7 +220,9 @@ bool MergeReport(const std::string &path, Tally *tally, std::string *error) {
   bool done = false;
   while (std::getline(in, line)) {
     std::istringstream words(line);
-    std::string tag, key, kindName;
+    std::string tag;
+    std::string key;
+    std::string kindName;
     words >> tag >> key;
     Target target;
     FaultKind kind = FaultKind::FailFrom;
