@@ -116,7 +116,8 @@ void CheckRun(sim::HostPlatform &p, int64_t status, const sim::HostOptions &o,
   if (!p.PoolBalanced()) {
     for (const std::string &e : p.PoolErrors())
       std::fprintf(stderr, "pool: %s\n", e.c_str());
-    Fail("pool not balanced, allocations outstanding", p.Pool().outstandingCount);
+    Fail("pool not balanced, allocations outstanding",
+         static_cast<long long>(p.Pool().outstandingCount));
   }
   if (p.CursorColumn() < 0 || p.CursorColumn() >= sim::kScreenColumns)
     Fail("cursor column off the screen", p.CursorColumn());
@@ -182,6 +183,7 @@ void CheckConversion(const uint8_t *data, size_t size) {
       break;
   }
   std::vector<const CHAR16 *> vector;
+  vector.reserve(words.size());
   for (const std::u16string &w : words)
     vector.push_back(w.c_str());
   char **out = nullptr;
