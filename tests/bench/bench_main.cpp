@@ -46,9 +46,12 @@ bool ParseOptions(int argc, char **argv, Options &o) {
       o.objects = v;
     } else if (std::strcmp(argv[i], "--min-time") == 0) {
       const char *v = value();
-      if (!v || std::atof(v) <= 0)
+      if (!v)
         return false;
-      o.minTime = std::atof(v);
+      char *end = nullptr;
+      o.minTime = std::strtod(v, &end);
+      if (end == v || *end != 0 || !(o.minTime > 0)) // NaN is not a time either
+        return false;
     } else if (std::strncmp(argv[i], "--benchmark_", 12) == 0) {
       o.benchmarkArgs.push_back(argv[i]);
     } else {

@@ -14,7 +14,7 @@ void BenchRun(benchmark::State &state, const RunMeasure *run) {
   sim::HostPlatform p;
   p.Bus().observer = nullptr; // the test trace is the harness's, not the firmware's
   const std::vector<std::string> args = FlashArguments(run->entry);
-  for (auto _ : state)
+  for ([[maybe_unused]] auto _ : state)
     benchmark::DoNotOptimize(p.Run(args));
 }
 
@@ -23,7 +23,7 @@ void BenchModel(benchmark::State &state, const RunMeasure *run) {
   sim::ChipPowerOn(*chip, sim::ChipConfig{});
   sim::SimBus bus;
   sim::BusInit(bus, chip.get());
-  for (auto _ : state) {
+  for ([[maybe_unused]] auto _ : state) {
     for (const sim::Transaction &t : run->trace) {
       // The run's own clock, so the erase is over when the pages come, as it was in the run.
       sim::gSimNowMicros = t.timeMicros;
@@ -31,7 +31,8 @@ void BenchModel(benchmark::State &state, const RunMeasure *run) {
       UINTN length = 1;
       uint8_t byte = read ? 0xFF : t.value;
       bus.protocol.Execute(&bus.protocol, sim::kChipAddress, t.reg,
-                           read ? EfiSmbusReadByte : EfiSmbusWriteByte, false, &length, &byte);
+                           read ? EfiSmbusReadByte : EfiSmbusWriteByte, /*pecCheck=*/0, &length,
+                           &byte);
       benchmark::DoNotOptimize(byte);
     }
   }
@@ -39,7 +40,7 @@ void BenchModel(benchmark::State &state, const RunMeasure *run) {
 
 void BenchConsole(benchmark::State &state, const RunMeasure *run) {
   std::unique_ptr<sim::HostPlatform> p;
-  for (auto _ : state) {
+  for ([[maybe_unused]] auto _ : state) {
     // A fresh platform each time, so the console records do not pile up across iterations.
     state.PauseTiming();
     p.reset();
@@ -61,7 +62,7 @@ void BenchConsole(benchmark::State &state, const RunMeasure *run) {
         out->SetAttribute(out, c.a);
         break;
       case sim::ConsoleOp::EnableCursor:
-        out->EnableCursor(out, c.a != 0);
+        out->EnableCursor(out, static_cast<BOOLEAN>(c.a != 0));
         break;
       }
     }
@@ -75,7 +76,7 @@ constexpr int kRepetitions = 5;
 // Keeps each benchmark's least CPU time per iteration, in nanoseconds, by name.
 class Collector : public benchmark::BenchmarkReporter {
 public:
-  bool ReportContext(const Context &) override { return true; }
+  bool ReportContext(const Context & /*context*/) override { return true; }
   void ReportRuns(const std::vector<Run> &runs) override {
     for (const Run &run : runs) {
       if (run.error_occurred || run.iterations == 0 || run.run_type != Run::RT_Iteration)

@@ -14,7 +14,7 @@ struct BusCount {
 };
 
 struct FloorStep {
-  const char *name;
+  const char *name = nullptr;
   BusCount count;
 };
 

@@ -97,8 +97,8 @@ bool ReadSections(const std::vector<uint8_t> &file, uint64_t offset, uint16_t co
 
 std::string SymbolName(const std::vector<uint8_t> &file, const Symbol &symbol,
                        uint64_t stringTable) {
-  uint32_t zeroes;
-  uint32_t offset;
+  uint32_t zeroes = 0;
+  uint32_t offset = 0;
   std::memcpy(&zeroes, symbol.name, 4);
   std::memcpy(&offset, symbol.name + 4, 4);
   if (zeroes != 0)
@@ -113,21 +113,21 @@ std::string SymbolName(const std::vector<uint8_t> &file, const Symbol &symbol,
 } // namespace
 
 bool ParsePeImage(const std::vector<uint8_t> &file, PeImage &image, std::string &error) {
-  uint16_t dosMagic;
-  uint32_t peOffset;
-  uint32_t signature;
+  uint16_t dosMagic = 0;
+  uint32_t peOffset = 0;
+  uint32_t signature = 0;
   if (!ReadAt(file, 0, dosMagic) || dosMagic != kDosMagic ||
       !ReadAt(file, kDosNewHeaderOffset, peOffset)) {
     error = "no DOS header";
     return false;
   }
-  FileHeader header;
+  FileHeader header{};
   if (!ReadAt(file, peOffset, signature) || signature != kPeSignature ||
       !ReadAt(file, peOffset + 4ull, header)) {
     error = "no PE header";
     return false;
   }
-  OptionalHeaderStart optional;
+  OptionalHeaderStart optional{};
   uint64_t optionalOffset = peOffset + 4ull + sizeof(FileHeader);
   if (header.sizeOfOptionalHeader < sizeof(OptionalHeaderStart) ||
       !ReadAt(file, optionalOffset, optional) || optional.magic != kPe32PlusMagic) {
@@ -153,7 +153,7 @@ bool ParsePeImage(const std::vector<uint8_t> &file, PeImage &image, std::string 
 
 bool ParseStaticObjects(const std::vector<uint8_t> &file, std::vector<StaticObject> &objects,
                         std::string &error) {
-  FileHeader header;
+  FileHeader header{};
   std::vector<SectionHeader> sections;
   if (!ReadAt(file, 0, header) || header.sizeOfOptionalHeader != 0 ||
       !ReadSections(file, sizeof(FileHeader), header.numberOfSections, sections)) {
@@ -161,7 +161,7 @@ bool ParseStaticObjects(const std::vector<uint8_t> &file, std::vector<StaticObje
     return false;
   }
   const uint64_t stringTable =
-      header.pointerToSymbolTable + uint64_t{header.numberOfSymbols} * sizeof(Symbol);
+      header.pointerToSymbolTable + static_cast<uint64_t>(header.numberOfSymbols) * sizeof(Symbol);
 
   struct Placed {
     std::string name;
@@ -170,8 +170,9 @@ bool ParseStaticObjects(const std::vector<uint8_t> &file, std::vector<StaticObje
   };
   std::vector<Placed> placed;
   for (uint32_t i = 0; i < header.numberOfSymbols; ++i) {
-    Symbol symbol;
-    if (!ReadAt(file, header.pointerToSymbolTable + uint64_t{i} * sizeof(Symbol), symbol)) {
+    Symbol symbol{};
+    if (!ReadAt(file, header.pointerToSymbolTable + static_cast<uint64_t>(i) * sizeof(Symbol),
+                symbol)) {
       error = "symbol table cut short";
       return false;
     }

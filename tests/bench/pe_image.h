@@ -20,10 +20,10 @@ struct PeSection {
 };
 
 struct PeImage {
-  uint16_t machine;
-  uint16_t subsystem;
-  uint32_t sizeOfImage; // loaded, headers included
-  uint32_t sizeOfHeaders;
+  uint16_t machine = 0;
+  uint16_t subsystem = 0;
+  uint32_t sizeOfImage = 0; // loaded, headers included
+  uint32_t sizeOfHeaders = 0;
   std::vector<PeSection> sections;
 };
 

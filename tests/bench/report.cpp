@@ -180,8 +180,12 @@ bool PrintFootprint(FILE *out, const std::string &efiPath, const std::string &ob
                  file.empty() ? "missing or empty" : error.c_str());
     return false;
   }
-  uint64_t codeRaw = 0, codeLoaded = 0, readOnlyRaw = 0, readOnlyLoaded = 0;
-  uint64_t writableRaw = 0, writableLoaded = 0;
+  uint64_t codeRaw = 0;
+  uint64_t codeLoaded = 0;
+  uint64_t readOnlyRaw = 0;
+  uint64_t readOnlyLoaded = 0;
+  uint64_t writableRaw = 0;
+  uint64_t writableLoaded = 0;
   for (const PeSection &s : image.sections) {
     if (s.characteristics & kSectionCode) {
       codeRaw += s.rawSize;
