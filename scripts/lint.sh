@@ -77,7 +77,8 @@ echo "lint: ${#sources[@]} sources, $jobs jobs"
 # clang-tidy: one log per source; findings in our headers are reported once.
 folders='app|catalogue|chip|console|platform|sim|tests|uefi|update|scripts'
 export clang_tidy work
-export header_filter="^$src/($folders)/"
+src_pattern=$(printf '%s' "$src" | sed 's/[.[*^$+?(){}|]/\\&/g')
+export header_filter="^$src_pattern/($folders)/"
 tidy_one() {
   local log=$work/tidy/$(echo "${1#/}" | tr / _).log
   if ! "$clang_tidy" -p "$work" --quiet --header-filter="$header_filter" "$1" >"$log" 2>&1; then
@@ -98,7 +99,8 @@ sed "s|^$src/||" "$work/clang-tidy.findings"
 echo "lint: clang-tidy: $tidy_count finding(s)"
 
 # cppcheck over the same sources, with the headers they include from the tree. The access code
-# only needs to be defined; its value does not matter here.
+# only needs to be defined; its value does not matter here. The build dir lets the cross-file
+# checks run alongside -j.
 defines=()
 for i in $(seq 0 10); do defines+=("-DPANELUP_ACCESS_DIGIT_$i='0'"); done
 cppcheck_status=0
