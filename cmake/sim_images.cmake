@@ -18,6 +18,7 @@ add_executable(simctl
   ${PROJECT_SOURCE_DIR}/console/format.cpp
   ${PROJECT_SOURCE_DIR}/console/print.cpp
   ${PROJECT_SOURCE_DIR}/console/status_names.cpp
+  ${PROJECT_SOURCE_DIR}/platform/cmos.cpp
   ${PROJECT_SOURCE_DIR}/platform/port_io_x86.cpp
   ${PROJECT_SOURCE_DIR}/uefi/arguments.cpp
   ${PROJECT_SOURCE_DIR}/uefi/firmware.cpp

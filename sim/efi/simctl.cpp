@@ -3,7 +3,7 @@
 //
 // Exit status: 0 done, 1 bad usage, 2 SimChip.efi not loaded (or from another build).
 #include "console/console.h"
-#include "platform/port_io.h"
+#include "platform/cmos.h"
 #include "sim/efi/sim_control.h"
 #include "uefi/arguments.h"
 #include "uefi/firmware.h"
@@ -14,8 +14,6 @@ constexpr EFI_STATUS kExitDone = 0;
 constexpr EFI_STATUS kExitUsage = 1;
 constexpr EFI_STATUS kExitNoSimChip = 2;
 
-constexpr uint16_t kCmosIndexPort = 0x70;
-constexpr uint16_t kCmosDataPort = 0x71;
 constexpr uint32_t kLastCmosIndex = 0x7F; // bit 7 of the index port masks NMIs: keep it clear
 
 SIM_CONTROL_PROTOCOL *gControl = nullptr;
@@ -139,12 +137,10 @@ EFI_STATUS Cmos(int argc, char **argv) {
   uint64_t index = 0;
   uint64_t value = 0;
   if (argc == 4 && Equal(argv[2], "get") && ParseHex(argv[3], kLastCmosIndex, &index)) {
-    PortWrite8(kCmosIndexPort, static_cast<uint8_t>(index));
-    value = PortRead8(kCmosDataPort);
+    value = ReadCmos(static_cast<uint8_t>(index));
   } else if (argc == 5 && Equal(argv[2], "set") && ParseHex(argv[3], kLastCmosIndex, &index) &&
              ParseHex(argv[4], 0xFF, &value)) {
-    PortWrite8(kCmosIndexPort, static_cast<uint8_t>(index));
-    PortWrite8(kCmosDataPort, static_cast<uint8_t>(value));
+    WriteCmos(static_cast<uint8_t>(index), static_cast<uint8_t>(value));
   } else {
     return Usage();
   }
