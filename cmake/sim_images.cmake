@@ -2,17 +2,13 @@
 # controller protocol) and simctl.efi (sets up and inspects that model from the shell).
 file(GLOB PANELUP_SIM_MODEL_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/sim/*.cpp)
 
-add_executable(SimChip
+add_efi_image(SimChip efi_boot_service_driver SimChipEntry
   ${PROJECT_SOURCE_DIR}/sim/efi/simchip_driver.cpp
   ${PANELUP_SIM_MODEL_SOURCES}
   ${PROJECT_SOURCE_DIR}/uefi/firmware.cpp
   ${PROJECT_SOURCE_DIR}/uefi/freestanding.cpp)
-target_include_directories(SimChip PRIVATE ${PROJECT_SOURCE_DIR})
-target_compile_options(SimChip PRIVATE ${PANELUP_WARNINGS})
-set_target_properties(SimChip PROPERTIES LINKER_LANGUAGE CXX SUFFIX .efi
-  LINK_FLAGS "/subsystem:efi_boot_service_driver /entry:SimChipEntry ${PANELUP_EFI_LINK}")
 
-add_executable(simctl
+add_efi_image(simctl efi_application SimctlEntry
   ${PROJECT_SOURCE_DIR}/sim/efi/simctl.cpp
   ${PANELUP_SIM_MODEL_SOURCES}
   ${PROJECT_SOURCE_DIR}/console/format.cpp
@@ -23,7 +19,3 @@ add_executable(simctl
   ${PROJECT_SOURCE_DIR}/uefi/arguments.cpp
   ${PROJECT_SOURCE_DIR}/uefi/firmware.cpp
   ${PROJECT_SOURCE_DIR}/uefi/freestanding.cpp)
-target_include_directories(simctl PRIVATE ${PROJECT_SOURCE_DIR})
-target_compile_options(simctl PRIVATE ${PANELUP_WARNINGS})
-set_target_properties(simctl PROPERTIES LINKER_LANGUAGE CXX SUFFIX .efi
-  LINK_FLAGS "/subsystem:efi_application /entry:SimctlEntry ${PANELUP_EFI_LINK}")

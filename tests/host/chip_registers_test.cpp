@@ -6,6 +6,7 @@
 
 #include "chip/registers.h"
 #include "sim/host/host_platform.h"
+#include "trace_util.h"
 #include "uefi/firmware.h"
 
 namespace {
@@ -34,21 +35,6 @@ EFI_STATUS EFIAPI SpyExecute(const EFI_SMBUS_HC_PROTOCOL *self, EFI_SMBUS_DEVICE
   EFI_STATUS status = gForward(self, address, command, operation, pecCheck, length, buffer);
   *length = 0x55;
   return status;
-}
-
-struct Step {
-  char op;
-  uint8_t reg;
-  uint8_t value; // written value; for reads, what the chip returned
-  bool operator==(const Step &) const = default;
-};
-
-std::vector<Step> Steps(const std::vector<sim::Transaction> &trace) {
-  std::vector<Step> out;
-  out.reserve(trace.size());
-  for (const sim::Transaction &t : trace)
-    out.push_back({t.op == sim::Op::Write ? 'W' : 'R', t.reg, t.value});
-  return out;
 }
 
 class Registers : public ::testing::Test {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "sim/host/host_platform.h"
+#include "trace_util.h"
 
 namespace {
 
@@ -18,21 +19,6 @@ const char kVersionLine[] = " VTQ_001 LT7911D FW version [ CID_PID_Txx ] On boar
 
 bool ScreenHas(const HostPlatform &p, const std::string &text) {
   return p.ScreenText().find(text) != std::string::npos;
-}
-
-struct Step {
-  char op;
-  uint8_t reg;
-  uint8_t value;
-  bool operator==(const Step &) const = default;
-};
-
-std::vector<Step> Steps(const std::vector<sim::Transaction> &trace) {
-  std::vector<Step> out;
-  out.reserve(trace.size());
-  for (const sim::Transaction &t : trace)
-    out.push_back({t.op == sim::Op::Write ? 'W' : 'R', t.reg, t.value});
-  return out;
 }
 
 TEST(Run, NoOperandShowsBannerAndUsage) {

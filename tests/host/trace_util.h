@@ -7,6 +7,27 @@
 
 #include "sim/sim_bus.h"
 
+// One transaction as written in an expected list; reads carry the byte the chip returned.
+struct Step {
+  char op; // 'W' or 'R'
+  uint8_t reg;
+  uint8_t value;
+  bool operator==(const Step &) const = default;
+};
+
+inline std::ostream &operator<<(std::ostream &os, const Step &s) {
+  return os << s.op << ' ' << std::hex << int(s.reg) << '=' << int(s.value) << std::dec;
+}
+
+inline std::vector<Step> Steps(const std::vector<sim::Transaction> &trace) {
+  std::vector<Step> out;
+  out.reserve(trace.size());
+  for (const sim::Transaction &t : trace)
+    out.push_back({t.op == sim::Op::Write ? 'W' : 'R', t.reg, t.value});
+  return out;
+}
+
+// The same with the bytes read left out of the comparison, for lists of flash data reads.
 struct Access {
   char op; // 'W' or 'R'
   uint8_t reg;
