@@ -114,8 +114,8 @@ void ProgramPage(uint32_t address, const uint8_t (&data)[kFlashPageSize], PageFo
   CommitPage(address);
 }
 
-void SaveHdcpKeyFromFlash() {
-  ReadKeyArea(HdcpKeyBuffer);
+void SaveHdcpKeyFromFlash(uint8_t (&destination)[kHdcpKeySize]) {
+  ReadKeyArea(destination);
 }
 
 void ReadHdcpKeyFromFlash() {

@@ -6,7 +6,7 @@
 
 #include "chip/flash_layout.h"
 
-// The chip's own key area, saved before the erase and written back after the firmware.
+// The chip's own key area as it is written back after the firmware.
 extern uint8_t HdcpKeyBuffer[kHdcpKeySize];
 // Flash contents read back for the compare, at their flash addresses.
 extern uint8_t ReadBackBuffer[kReadBackBufferSize];
@@ -24,7 +24,8 @@ void BlockErase();
 void ReadPage(uint32_t address, uint8_t count, uint8_t *destination);
 void ProgramPage(uint32_t address, const uint8_t (&data)[kFlashPageSize], PageForm form);
 
-void SaveHdcpKeyFromFlash();
+// Reads the key area into `destination`.
+void SaveHdcpKeyFromFlash(uint8_t (&destination)[kHdcpKeySize]);
 void WriteHdcpKeyToFlash();
 // Reads the key area back into ReadBackBuffer at its own address, for the key compare.
 void ReadHdcpKeyFromFlash();

@@ -8,6 +8,12 @@ EFI_SMBUS_HC_PROTOCOL *gSmbus = nullptr;
 EFI_HANDLE *gHandleList = nullptr;
 UINTN gHandleCount = 0;
 EFI_SMBUS_DEVICE_ADDRESS gDeviceAddress = 0;
+bool gBusFault = false;
+
+void NoteTransfer(EFI_STATUS status) {
+  if (EfiIsError(status))
+    gBusFault = true;
+}
 } // namespace
 
 void ResetChipBus() {
@@ -15,6 +21,7 @@ void ResetChipBus() {
   gHandleList = nullptr;
   gHandleCount = 0;
   gDeviceAddress = 0;
+  gBusFault = false;
 }
 
 EFI_STATUS LocateChipBus() {
@@ -50,14 +57,28 @@ uint8_t ReadRegister(uint8_t reg) {
   uint8_t value = 0xFF;
   UINTN length = 1;
   if (gSmbus)
-    gSmbus->Execute(gSmbus, gDeviceAddress, reg, EfiSmbusReadByte, 0, &length, &value);
+    NoteTransfer(
+        gSmbus->Execute(gSmbus, gDeviceAddress, reg, EfiSmbusReadByte, 0, &length, &value));
+  else
+    gBusFault = true;
   return value;
 }
 
 void WriteRegister(uint8_t reg, uint8_t value) {
   UINTN length = 1;
   if (gSmbus)
-    gSmbus->Execute(gSmbus, gDeviceAddress, reg, EfiSmbusWriteByte, 0, &length, &value);
+    NoteTransfer(
+        gSmbus->Execute(gSmbus, gDeviceAddress, reg, EfiSmbusWriteByte, 0, &length, &value));
+  else
+    gBusFault = true;
+}
+
+bool BusFaultSeen() {
+  return gBusFault;
+}
+
+void ClearBusFault() {
+  gBusFault = false;
 }
 
 void SelectBank(uint8_t bank) {

@@ -23,6 +23,12 @@ void ReleaseChipBus();
 // Forgets the interface and handle list; a run starts from here.
 void ResetChipBus();
 
+// Whether any transfer failed since the last ClearBusFault. Only the key-area save looks: before
+// the erase a failed transfer can still stop the update harmlessly, after it the compare finds
+// everything.
+bool BusFaultSeen();
+void ClearBusFault();
+
 uint8_t ReadRegister(uint8_t reg);
 void WriteRegister(uint8_t reg, uint8_t value);
 void SelectBank(uint8_t bank);

@@ -14,6 +14,7 @@ set(PANELUP_TOOL_SOURCES
     uefi/arguments.cpp
     uefi/entry.cpp
     uefi/firmware.cpp
+    update/key_custody.cpp
     update/update.cpp)
 list(TRANSFORM PANELUP_TOOL_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)
 # The catalogue's images, checked and turned into C++ by the host configure.

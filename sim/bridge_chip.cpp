@@ -41,6 +41,10 @@ void ChipPowerOn(BridgeChip &chip, const ChipConfig &config) {
     chip.flash[kKeyAreaAddress + i] = b;
     chip.originalKeyArea[i] = b;
   }
+  ChipPowerCycle(chip);
+}
+
+void ChipPowerCycle(BridgeChip &chip) {
   for (auto &bank : chip.registers)
     for (uint8_t &value : bank)
       value = 0;

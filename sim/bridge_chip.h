@@ -107,6 +107,9 @@ extern uint64_t gSimNowMicros;
 // Powers the chip on: old firmware at address 0, the chip's own key area at 0x6000, every
 // register 0, no host access, controller idle and unconfigured, statistics 0.
 void ChipPowerOn(BridgeChip &chip, const ChipConfig &config);
+// Powers the chip off and on again: the flash (and the record of the factory key area) stays,
+// registers, controller and statistics start over, as after ChipPowerOn.
+void ChipPowerCycle(BridgeChip &chip);
 uint8_t ChipRead(BridgeChip &chip, uint8_t reg);
 void ChipWrite(BridgeChip &chip, uint8_t reg, uint8_t value);
 bool KeyAreaIntact(const BridgeChip &chip);

@@ -2,12 +2,14 @@
 
 EFI_SYSTEM_TABLE *gST = nullptr;
 EFI_BOOT_SERVICES *gBS = nullptr;
+EFI_RUNTIME_SERVICES *gRT = nullptr;
 EFI_HANDLE gImageHandle = nullptr;
 
 void SetFirmware(EFI_HANDLE image, EFI_SYSTEM_TABLE *systemTable) {
   gImageHandle = image;
   gST = systemTable;
   gBS = systemTable ? systemTable->BootServices : nullptr;
+  gRT = systemTable ? systemTable->RuntimeServices : nullptr;
 }
 
 EFI_STATUS AllocatePool(UINTN size, void **buffer) {
@@ -28,4 +30,18 @@ EFI_STATUS LocateHandleBuffer(const EFI_GUID &protocol, UINTN *count, EFI_HANDLE
 
 EFI_STATUS HandleProtocol(EFI_HANDLE handle, const EFI_GUID &protocol, void **iface) {
   return gBS->HandleProtocol(handle, &protocol, iface);
+}
+
+EFI_STATUS GetVariable(const CHAR16 *name, const EFI_GUID &vendor, uint32_t *attributes,
+                       UINTN *size, void *data) {
+  if (gRT == nullptr)
+    return EFI_UNSUPPORTED;
+  return gRT->GetVariable(name, &vendor, attributes, size, data);
+}
+
+EFI_STATUS SetVariable(const CHAR16 *name, const EFI_GUID &vendor, uint32_t attributes, UINTN size,
+                       const void *data) {
+  if (gRT == nullptr)
+    return EFI_UNSUPPORTED;
+  return gRT->SetVariable(name, &vendor, attributes, size, data);
 }

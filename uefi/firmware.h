@@ -5,6 +5,7 @@
 
 extern EFI_SYSTEM_TABLE *gST;
 extern EFI_BOOT_SERVICES *gBS;
+extern EFI_RUNTIME_SERVICES *gRT;
 extern EFI_HANDLE gImageHandle;
 
 void SetFirmware(EFI_HANDLE image, EFI_SYSTEM_TABLE *systemTable);
@@ -14,3 +15,10 @@ void FreePool(void *buffer);
 void Stall(UINTN microseconds);
 EFI_STATUS LocateHandleBuffer(const EFI_GUID &protocol, UINTN *count, EFI_HANDLE **handles);
 EFI_STATUS HandleProtocol(EFI_HANDLE handle, const EFI_GUID &protocol, void **iface);
+
+// Variable services. GetVariable takes the buffer's size in *size and leaves the variable's size
+// there (on EFI_BUFFER_TOO_SMALL, the size it needs); a size of 0 to SetVariable deletes.
+EFI_STATUS GetVariable(const CHAR16 *name, const EFI_GUID &vendor, uint32_t *attributes,
+                       UINTN *size, void *data);
+EFI_STATUS SetVariable(const CHAR16 *name, const EFI_GUID &vendor, uint32_t attributes, UINTN size,
+                       const void *data);

@@ -109,6 +109,41 @@ static_assert(offsetof(EFI_BOOT_SERVICES, LocateHandleBuffer) == 312);
 static_assert(offsetof(EFI_BOOT_SERVICES, LocateProtocol) == 320);
 static_assert(offsetof(EFI_BOOT_SERVICES, InstallMultipleProtocolInterfaces) == 328);
 
+// Only the variable services are called; they keep the key-area backup across a power cut.
+struct EFI_RUNTIME_SERVICES {
+  using GetVariable_t = EFI_STATUS(EFIAPI *)(const CHAR16 *VariableName, const EFI_GUID *VendorGuid,
+                                             uint32_t *Attributes, UINTN *DataSize, void *Data);
+  using SetVariable_t = EFI_STATUS(EFIAPI *)(const CHAR16 *VariableName, const EFI_GUID *VendorGuid,
+                                             uint32_t Attributes, UINTN DataSize, const void *Data);
+
+  EFI_TABLE_HEADER Hdr;
+  void *GetTime;
+  void *SetTime;
+  void *GetWakeupTime;
+  void *SetWakeupTime;
+  void *SetVirtualAddressMap;
+  void *ConvertPointer;
+  GetVariable_t GetVariable;
+  void *GetNextVariableName;
+  SetVariable_t SetVariable;
+  void *GetNextHighMonotonicCount;
+  void *ResetSystem;
+  void *UpdateCapsule;
+  void *QueryCapsuleCapabilities;
+  void *QueryVariableInfo;
+};
+static_assert(offsetof(EFI_RUNTIME_SERVICES, GetVariable) == 72);
+static_assert(offsetof(EFI_RUNTIME_SERVICES, GetNextVariableName) == 80);
+static_assert(offsetof(EFI_RUNTIME_SERVICES, SetVariable) == 88);
+static_assert(offsetof(EFI_RUNTIME_SERVICES, ResetSystem) == 104);
+static_assert(offsetof(EFI_RUNTIME_SERVICES, QueryVariableInfo) == 128);
+static_assert(sizeof(EFI_RUNTIME_SERVICES) == 136);
+
+// Variable attributes.
+constexpr uint32_t EFI_VARIABLE_NON_VOLATILE = 0x1;
+constexpr uint32_t EFI_VARIABLE_BOOTSERVICE_ACCESS = 0x2;
+constexpr uint32_t EFI_VARIABLE_RUNTIME_ACCESS = 0x4;
+
 struct EFI_SYSTEM_TABLE {
   EFI_TABLE_HEADER Hdr;
   CHAR16 *FirmwareVendor;
@@ -119,12 +154,13 @@ struct EFI_SYSTEM_TABLE {
   EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *ConOut;
   EFI_HANDLE StandardErrorHandle;
   EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *StdErr;
-  void *RuntimeServices;
+  EFI_RUNTIME_SERVICES *RuntimeServices;
   EFI_BOOT_SERVICES *BootServices;
   UINTN NumberOfTableEntries;
   void *ConfigurationTable;
 };
 static_assert(offsetof(EFI_SYSTEM_TABLE, ConOut) == 64);
+static_assert(offsetof(EFI_SYSTEM_TABLE, RuntimeServices) == 88);
 static_assert(offsetof(EFI_SYSTEM_TABLE, BootServices) == 96);
 
 struct EFI_LOADED_IMAGE_PROTOCOL {

@@ -6,6 +6,7 @@
 #include "console/console.h"
 #include "platform/cmos.h"
 #include "uefi/firmware.h"
+#include "update/key_custody.h"
 
 namespace {
 
@@ -41,6 +42,7 @@ int32_t ReportFailure() {
 }
 
 int32_t ReportSuccess() {
+  ReleaseKeyBackup();
   Print(u"\n VTQ_005C Compare  pass!");
   PublishVersion(gTargetVersion);
   SetUpdateStatus(kStatusComparePassed);
@@ -53,9 +55,7 @@ int32_t ReportSuccess() {
   return 0;
 }
 
-} // namespace
-
-int32_t UpdateProcedure(uint8_t requestedCid, uint8_t requestedPid) {
+int32_t Update(uint8_t requestedCid, uint8_t requestedPid) {
   EnableCursor(false);
   gOnboardVersion = ReadOnboardVersion();
   PublishVersion(gOnboardVersion);
@@ -74,7 +74,7 @@ int32_t UpdateProcedure(uint8_t requestedCid, uint8_t requestedPid) {
   uint16_t chipId = ReadChipId();
   if (chipId != kExpectedChipId) {
     Print(u"\nVTQ_001   Read chipid fail(chipid[%04X] !=0x1605),please check hardware", chipId);
-    SetUpdateStatus(kStatusChipIdWrong);
+    SetUpdateStatus(kStatusStoppedBeforeErase);
     Print(u"\n VTQ_002L  the chip offline");
     return kExitChipIdWrong;
   }
@@ -87,7 +87,10 @@ int32_t UpdateProcedure(uint8_t requestedCid, uint8_t requestedPid) {
 
   SetUpdateStatus(kStatusConfigured);
   Print(u"\n VTQ_002B  SaveHdcpKeyFromFlash");
-  SaveHdcpKeyFromFlash();
+  if (!TakeKeyAreaIntoCustody()) {
+    SetUpdateStatus(kStatusStoppedBeforeErase);
+    return kExitKeyNotSecured;
+  }
 
   SetUpdateStatus(kStatusKeySaved);
   Print(u"\n VTQ_002C  BlockErase");
@@ -126,4 +129,12 @@ int32_t UpdateProcedure(uint8_t requestedCid, uint8_t requestedPid) {
     return ReportFailure();
   }
   return ReportSuccess();
+}
+
+} // namespace
+
+int32_t UpdateProcedure(uint8_t requestedCid, uint8_t requestedPid) {
+  int32_t result = Update(requestedCid, requestedPid);
+  ForgetKeyArea();
+  return result;
 }

@@ -25,6 +25,9 @@ struct HostPlatform::State {
   // Boot services and the system table.
   EFI_BOOT_SERVICES bootServices{};
   EFI_SYSTEM_TABLE systemTable{};
+  EFI_RUNTIME_SERVICES runtimeServices{};
+  std::vector<StoredVariable> variables;
+  std::vector<VariableCall> variableLog;
   struct PoolBlock {
     size_t size;
     bool freed;
@@ -69,6 +72,7 @@ HostPlatform::State &ActiveState();
 
 void InstallConsole(HostPlatform::State &s);
 void InstallBootServices(HostPlatform::State &s);
+void InstallRuntimeServices(HostPlatform::State &s);
 // Adds `iface` under `guid` to *handle, making a new handle when *handle is nullptr.
 EFI_STATUS AddProtocol(HostPlatform::State &s, EFI_HANDLE *handle, const EFI_GUID &guid,
                        void *iface);

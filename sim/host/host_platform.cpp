@@ -24,6 +24,7 @@ void InstallSystemTable(HostPlatform::State &s) {
   st.ConOut = &s.conOut;
   st.StdErr = &s.conOut;
   st.BootServices = &s.bootServices;
+  st.RuntimeServices = &s.runtimeServices;
 }
 
 void InstallImage(HostPlatform::State &s) {
@@ -103,6 +104,7 @@ HostPlatform::HostPlatform(const HostOptions &options) : state_(std::make_unique
   s.cmos = options.cmos;
   InstallConsole(s);
   InstallBootServices(s);
+  InstallRuntimeServices(s);
   InstallSystemTable(s);
   InstallImage(s);
   InstallSmbus(s);
@@ -125,12 +127,23 @@ int64_t HostPlatform::Run(const std::vector<std::string> &args) {
   s.stalls.clear();
   s.ecLog.clear();
   s.portLog.clear();
+  s.variableLog.clear();
   BusResetCounters(s.bus);
   SetArguments(s, args);
   s.runStartMicros = gSimNowMicros;
   EFI_STATUS status = EfiMain(s.image, &s.systemTable);
   s.runEndMicros = gSimNowMicros;
   return static_cast<int64_t>(status);
+}
+
+void HostPlatform::PowerCycle() {
+  State &s = *state_;
+  ChipPowerCycle(*s.chip);
+  s.options.faults = BusFaults{};
+  s.bus.faults = s.options.faults;
+  std::erase_if(s.variables, [](const StoredVariable &v) {
+    return (v.attributes & EFI_VARIABLE_NON_VOLATILE) == 0;
+  });
 }
 
 HostOptions &HostPlatform::Options() {

@@ -50,6 +50,25 @@ struct HostOptions {
   uint64_t failAllocationNumber = 0; // 1-based AllocatePool call (over the platform's life) that
                                      // fails; 0: none
   std::array<uint8_t, 128> cmos{};   // CMOS contents at power-on
+  bool variableStoreFull = false;    // SetVariable writes give EFI_OUT_OF_RESOURCES; deletes work
+  bool getVariableFails = false;     // GetVariable gives EFI_DEVICE_ERROR
+};
+
+// A UEFI variable as the store keeps it.
+struct StoredVariable {
+  std::u16string name;
+  EFI_GUID guid{};
+  uint32_t attributes = 0;
+  std::vector<uint8_t> data;
+};
+
+// One call of the variable services, in the order made.
+struct VariableCall {
+  bool set = false; // SetVariable, else GetVariable
+  std::u16string name;
+  uint32_t attributes = 0; // SetVariable's argument
+  uint64_t size = 0;       // SetVariable's size, or the buffer size GetVariable was given
+  EFI_STATUS status = 0;
 };
 
 enum class ConsoleOp { OutputString, ClearScreen, SetCursorPosition, SetAttribute, EnableCursor };
@@ -123,6 +142,15 @@ public:
   const std::array<uint8_t, 128> &CmosBytes() const;
   const std::vector<uint8_t> &EcLog() const;
   const std::vector<PortAccess> &PortLog() const;
+
+  // Variables: kept across runs; the non-volatile ones across PowerCycle too.
+  const StoredVariable *FindVariable(const std::u16string &name, const EFI_GUID &guid) const;
+  void PutVariable(const StoredVariable &variable);     // adds or replaces, bypassing the rules
+  const std::vector<VariableCall> &VariableLog() const; // calls of the last run
+
+  // A power cut: the machine and the chip go off and on again. The chip keeps its flash, CMOS and
+  // non-volatile variables stay, volatile ones go, and the bus faults are cleared.
+  void PowerCycle();
 
   // Chip and bus. The trace holds every transaction of the last run.
   BridgeChip &Chip();

@@ -91,7 +91,7 @@ TEST_F(Flash, ControllerSetUpSequences) {
 }
 
 TEST_F(Flash, KeyAreaSaveReadsEighteenPagesEndingShort) {
-  SaveHdcpKeyFromFlash();
+  SaveHdcpKeyFromFlash(HdcpKeyBuffer);
   std::vector<Access> expected = kPreamble;
   for (int p = 0; p < 18; ++p) {
     uint32_t a = 0x6000 + 16 * p;
