@@ -2,9 +2,9 @@
 # judged (tests/sweep). The quick tier below runs in the test suite as two shards and a combined
 # summary; `make sweep` runs every index of every kind (scripts/sweep.sh).
 #
-# The sweep makes some 330 000 whole runs, so it compiles the tool and the simulated platform again
-# for itself with optimisation (and the same sanitizers): about three times faster than the
-# unoptimised panelup_host_tool and panelup_sim the host tests link.
+# The sweep compiles the tool and the simulated platform again for itself with optimisation: about
+# three times faster than the unoptimised panelup_host_tool and panelup_sim the host tests link.
+# Here it keeps the sanitizers; the full sweep (scripts/sweep.sh) builds it in a tree without them.
 set(PANELUP_SWEEP_SOURCES sweep_run.cpp sweep_rules.cpp sweep_tally.cpp)
 list(TRANSFORM PANELUP_SWEEP_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/tests/sweep/)
 add_executable(panelup_fault_sweep ${PROJECT_SOURCE_DIR}/tests/sweep/fault_sweep.cpp

@@ -46,7 +46,9 @@ std::vector<FloorStep> FloorSteps(uint32_t imageLength) {
       {"access released", {kTakeAccess, 0}},
       {"chip id read", {kTakeAccess + kSelectBank, 2}},
       {"ConfigPara", {kConfigure, 0}},
+      // Read twice: the erase waits for two passes that agree.
       {"SaveHdcpKeyFromFlash", ReadArea(kKeyAreaPages, kKeyAreaBytes)},
+      {"SaveHdcpKeyFromFlash, check pass", ReadArea(kKeyAreaPages, kKeyAreaBytes)},
       {"BlockErase", {kErase, 0}},
       {"WriteFirmwareToFlash", {kPreamble + pages * kFirmwarePage + kPostamble, 0}},
       {"WriteHdcpKeyToFlash", {kPreamble + kKeyAreaPages * kKeyPage + kPostamble, 0}},

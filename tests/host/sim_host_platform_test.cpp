@@ -211,3 +211,52 @@ TEST(HostText, Utf8Conversion) {
 }
 
 } // namespace
+
+namespace {
+
+constexpr EFI_GUID kTestVendor = {0x1, 0x2, 0x3, {4, 5, 6, 7, 8, 9, 10, 11}};
+
+TEST(HostVariables, KeepTheUefiRulesOnAttributesAndSizes) {
+  HostPlatform p;
+  EFI_RUNTIME_SERVICES *rt = p.SystemTable()->RuntimeServices;
+  const uint8_t data[4] = {1, 2, 3, 4};
+  EXPECT_EQ(rt->SetVariable(u"V", &kTestVendor, 0x3, 4, data), EFI_SUCCESS);
+  // Runtime access needs boot-service access; other attributes cannot rewrite a variable.
+  EXPECT_EQ(rt->SetVariable(u"W", &kTestVendor, 0x5, 4, data), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(rt->SetVariable(u"V", &kTestVendor, 0x7, 4, data), EFI_INVALID_PARAMETER);
+
+  uint8_t out[4] = {};
+  UINTN size = 2;
+  uint32_t attributes = 0;
+  EXPECT_EQ(rt->GetVariable(u"V", &kTestVendor, &attributes, &size, out), EFI_BUFFER_TOO_SMALL);
+  EXPECT_EQ(size, 4u);
+  EXPECT_EQ(rt->GetVariable(u"V", &kTestVendor, &attributes, &size, out), EFI_SUCCESS);
+  EXPECT_EQ(attributes, 0x3u);
+  EXPECT_EQ(out[3], 4);
+  EXPECT_EQ(rt->GetVariable(u"V", &kShellInterfaceGuid, nullptr, &size, out), EFI_NOT_FOUND);
+
+  EXPECT_EQ(rt->SetVariable(u"V", &kTestVendor, 0x3, 0, nullptr), EFI_SUCCESS);
+  EXPECT_EQ(rt->SetVariable(u"V", &kTestVendor, 0x3, 0, nullptr), EFI_NOT_FOUND);
+}
+
+TEST(HostVariables, NonVolatileOnesAndCmosSurviveAPowerCycle) {
+  HostOptions o;
+  o.faults.failFrom = 0;
+  HostPlatform p(o);
+  EFI_RUNTIME_SERVICES *rt = p.SystemTable()->RuntimeServices;
+  const uint8_t data[1] = {7};
+  ASSERT_EQ(rt->SetVariable(u"Kept", &kTestVendor, 0x3, 1, data), EFI_SUCCESS);
+  ASSERT_EQ(rt->SetVariable(u"Lost", &kTestVendor, 0x2, 1, data), EFI_SUCCESS);
+  p.SetCmos(0x79, 0xF4);
+  p.Chip().flash[0] = 0x42;
+  p.PowerCycle();
+  EXPECT_NE(p.FindVariable(u"Kept", kTestVendor), nullptr);
+  EXPECT_EQ(p.FindVariable(u"Lost", kTestVendor), nullptr);
+  EXPECT_EQ(p.Cmos(0x79), 0xF4);
+  EXPECT_EQ(p.Chip().flash[0], 0x42);
+  EXPECT_FALSE(p.Chip().hostAccess);
+  EXPECT_EQ(p.Run({"Panelup.efi", "/s"}), 22) << "the bus answers again";
+  EXPECT_NE(p.OutputText().find("02.06.12"), std::string::npos);
+}
+
+} // namespace

@@ -5,7 +5,9 @@
 //                       [--every KIND@C:P]... [--shard I/N] [--report FILE]
 //   panelup_fault_sweep --combine REPORT...
 //
-// Kinds: fail-from, fail-once, flip-read, ignore-write. Targets default to 2:6 and 1:3. --all
+// Kinds: fail-from, fail-once, flip-read, ignore-write, cut-and-retry (the bus fails from the
+// index on, then the machine and chip are powered on again and the update retried). Every run
+// that fails is retried once without its fault. Targets default to 2:6 and 1:3. --all
 // faults every index where the kind can strike; --sample picks N seeded indices per kind and
 // target; --every puts one kind and target on every index whatever else is chosen. --shard runs
 // every N-th run from the I-th (0-based); --report writes the shard's counts for --combine.

@@ -57,7 +57,7 @@ struct Checker {
   }
 };
 
-void CheckSuccess(const Reference &reference, const Fault &fault, const RunFacts &f, Verdict &v) {
+void CheckSuccess(const Reference &reference, const RunFacts &f, Verdict &v) {
   Checker c{v};
   const CatalogueEntry &entry = FirmwareCatalogue[reference.target.entry];
   c.Require(Has(f.text, "upgrade success"), "exit 0 without 'upgrade success'");
@@ -72,13 +72,10 @@ void CheckSuccess(const Reference &reference, const Fault &fault, const RunFacts
     c.Require(false, "FALSE SUCCESS: the flash does not hold the image");
   }
   if (!f.keyIntact) {
-    if (reference.PhaseOf(fault.index) == Phase::KeySave) {
-      v.keySaveLoss = true;
-    } else {
-      v.falseSuccess = true;
-      c.Require(false, "FALSE SUCCESS: the key area is lost");
-    }
+    v.falseSuccess = v.keyDamagedSuccess = true;
+    c.Require(false, "FALSE SUCCESS: the key area is not the chip's own");
   }
+  c.Require(f.backup == Backup::None, "exit 0 with the key-area backup left behind");
 }
 
 void CheckFailure(const RunFacts &f, const FirmwareVersion &onboard, Verdict &v) {
@@ -91,8 +88,42 @@ void CheckFailure(const RunFacts &f, const FirmwareVersion &onboard, Verdict &v)
   c.Require(SameVersion(f.cmosVersion, onboard), "exit 248 with CMOS version " +
                                                      VersionText(f.cmosVersion) + ", printed " +
                                                      VersionText(onboard));
+  // The erase comes only after the backup is stored, and a failure keeps it.
+  c.Require(f.backup == Backup::Original, "exit 248 without the backup of the original key area");
   v.keyLostFailureReported = !f.keyIntact;
   v.failureWithFlashRight = f.flashHoldsImage && f.keyIntact;
+}
+
+// Exit 254: stopped before the erase because the key area could not be kept safe.
+void CheckNotErased(const RunFacts &f, const FirmwareVersion &onboard, Verdict &v) {
+  Checker c{v};
+  c.Require(Has(f.text, "VTQ_002K") && Has(f.text, "flash not erased"),
+            "exit 254 without the VTQ_002K message");
+  c.Require(!Has(f.text, "upgrade success") && !Has(f.text, "upgrade Fail"),
+            "exit 254 with an update verdict printed");
+  c.Require(f.erases == 0 && f.flashUntouched, "exit 254 with the flash changed");
+  c.Require(f.ec == std::vector<uint8_t>{0x8B}, "exit 254 with EC bytes " + Bytes(f.ec));
+  c.Require(f.statusCodes == std::vector<uint8_t>{0xF2, 0xF9} && f.cmosStatus == 0xF9,
+            "exit 254 with CMOS 0x79 writes " + Bytes(f.statusCodes));
+  c.Require(SameVersion(f.cmosVersion, onboard), "exit 254 with CMOS version " +
+                                                     VersionText(f.cmosVersion) + ", printed " +
+                                                     VersionText(onboard));
+  // The sweep starts with no backup, and an unstable save never reaches the store.
+  c.Require(f.backup == Backup::None, "exit 254 with a backup stored");
+}
+
+// After any failed run, one clean try must end with the image and the chip's own key area.
+void CheckRetry(const RunFacts &f, Verdict &v) {
+  const RetryFacts &r = f.retry;
+  v.retried = true;
+  v.retryRestored = r.restored;
+  Checker c{v};
+  const bool ok = r.status == 0 && r.success && r.flashHoldsImage && r.keyIntact;
+  v.retryFailed = !ok;
+  c.Require(ok, "the retry ended with exit " + std::to_string(r.status) +
+                    (r.flashHoldsImage ? "" : ", without the image") +
+                    (r.keyIntact ? "" : ", without the original key area"));
+  c.Require(r.backup == Backup::None, "the retry left the key-area backup behind");
 }
 
 void CheckChipIdFailure(const RunFacts &f, const FirmwareVersion &onboard, Verdict &v) {
@@ -109,11 +140,12 @@ void CheckChipIdFailure(const RunFacts &f, const FirmwareVersion &onboard, Verdi
   c.Require(SameVersion(f.cmosVersion, onboard), "exit 255 with CMOS version " +
                                                      VersionText(f.cmosVersion) + ", printed " +
                                                      VersionText(onboard));
+  c.Require(f.backup == Backup::None, "exit 255 with a backup stored");
 }
 
 } // namespace
 
-Verdict Judge(const Reference &reference, const Fault &fault, const RunFacts &facts) {
+Verdict Judge(const Reference &reference, const Fault & /*fault*/, const RunFacts &facts) {
   Verdict v;
   Checker c{v};
   v.struck = facts.struck;
@@ -125,11 +157,15 @@ Verdict Judge(const Reference &reference, const Fault &fault, const RunFacts &fa
   switch (facts.status) {
   case 0:
     v.outcome = Outcome::Success;
-    CheckSuccess(reference, fault, facts, v);
+    CheckSuccess(reference, facts, v);
     break;
   case 248:
     v.outcome = Outcome::Failure;
     CheckFailure(facts, onboard, v);
+    break;
+  case 254:
+    v.outcome = Outcome::NotErased;
+    CheckNotErased(facts, onboard, v);
     break;
   case 255:
     v.outcome = Outcome::ChipIdFailure;
@@ -140,6 +176,8 @@ Verdict Judge(const Reference &reference, const Fault &fault, const RunFacts &fa
     c.Require(false, "exit status " + std::to_string(facts.status));
     break;
   }
+  if (facts.status != 0)
+    CheckRetry(facts, v);
   return v;
 }
 

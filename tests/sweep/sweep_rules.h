@@ -11,14 +11,16 @@ namespace sweep {
 struct Verdict {
   Outcome outcome = Outcome::Other;
   bool struck = false; // the fault met a transaction it applies to
-  // Success reported while the flash lacks the image, or lacks the key area for a fault that did
-  // not strike the key-area save.
+  // Success reported while the flash lacks the image or any byte of the chip's own key area.
   bool falseSuccess = false;
-  // Success reported, key area lost, fault during the key-area save: the tool reads the key area
-  // once, so a wrong read there goes back into the flash unnoticed. Counted apart and listed.
-  bool keySaveLoss = false;
-  bool keyLostFailureReported = false; // honest but destructive
+  bool keyDamagedSuccess = false;      // of those, the key area is what is wrong
+  bool keyLostFailureReported = false; // the first run lost the key area and said it failed
   bool failureWithFlashRight = false;  // failure reported though image and key area are right
+  // The clean retry after a failed run: whether it ran, brought the key area back from the
+  // backup, or failed to leave the image and the original key area with exit 0.
+  bool retried = false;
+  bool retryRestored = false;
+  bool retryFailed = false;
   std::vector<std::string> violations;
 };
 

@@ -38,8 +38,18 @@ RunFacts Succeeded() {
   return f;
 }
 
+// A clean retry after a failed run.
+RetryFacts Retried(bool restored) {
+  RetryFacts r;
+  r.ran = r.success = r.flashHoldsImage = r.keyIntact = true;
+  r.restored = restored;
+  return r;
+}
+
 RunFacts Failed() {
   RunFacts f = Succeeded();
+  f.backup = Backup::Original;
+  f.retry = Retried(true);
   f.status = 248;
   f.text = "\n VTQ_001 LT7911D FW [ CID_PID_Txx ] flash from [ 03.06.12 ] to [ 02.06.19 ] "
            "\n VTQ_002J  upgrade Fail";
@@ -63,26 +73,36 @@ RunFacts ChipIdFailed() {
   f.flashHoldsImage = false;
   f.flashUntouched = true;
   f.erases = 0;
+  f.retry = Retried(false);
+  return f;
+}
+
+RunFacts NotErased() {
+  RunFacts f = ChipIdFailed();
+  f.status = 254;
+  f.text = "\n VTQ_001 LT7911D FW [ CID_PID_Txx ] flash from [ 02.06.12 ] to [ 02.06.19 ] "
+           "\n VTQ_002K  SaveHdcpKeyFromFlash unstable, flash not erased";
+  f.statusCodes = {0xF2, 0xF9};
   return f;
 }
 
 TEST(SweepReference, PhasesStartWhereTheRegisterListsPutThem) {
   Reference r = TwoSix();
   // Version: access 2 + bank 1 + reads 3 + release 2. Chip id: 2 + 1 + 2. ConfigPara: 8.
-  // Key save: preamble 8, 18 pages of 9 writes, 286 reads, postamble 2. Erase: 10.
+  // Key save, twice: preamble 8, 18 pages of 9 writes, 286 reads, postamble 2. Erase: 10.
   // Firmware: preamble 8, 928 pages of 28, postamble 2. Key write: 8 + 18 x 26 + 2.
   // Firmware read: 8 + 928 x 9 + 14840 reads + 2. Key read-back as the key save.
-  const std::array<uint64_t, kPhases> starts = {0, 8, 13, 21, 479, 489, 26483, 26961, 50163};
+  const std::array<uint64_t, kPhases> starts = {0, 8, 13, 21, 937, 947, 26941, 27419, 50621};
   EXPECT_EQ(r.phaseStart, starts);
-  EXPECT_EQ(r.transactions, 50621u);
-  EXPECT_EQ(r.PhaseOf(478), Phase::KeySave);
-  EXPECT_EQ(r.PhaseOf(479), Phase::Erase);
-  EXPECT_EQ(r.PhaseOf(50620), Phase::KeyRead);
+  EXPECT_EQ(r.transactions, 51079u);
+  EXPECT_EQ(r.PhaseOf(936), Phase::KeySave);
+  EXPECT_EQ(r.PhaseOf(937), Phase::Erase);
+  EXPECT_EQ(r.PhaseOf(51078), Phase::KeyRead);
 }
 
 TEST(SweepRules, ConsistentOutcomesPass) {
   Reference r = TwoSix();
-  for (const RunFacts &f : {Succeeded(), Failed(), ChipIdFailed()}) {
+  for (const RunFacts &f : {Succeeded(), Failed(), ChipIdFailed(), NotErased()}) {
     Verdict v = Judge(r, Fault{FaultKind::FailOnce, 30000}, f);
     EXPECT_TRUE(v.violations.empty()) << f.status << ": " << v.violations[0];
     EXPECT_FALSE(v.falseSuccess);
@@ -97,14 +117,42 @@ TEST(SweepRules, SuccessWithoutTheImageOrTheKeyAreaIsFalse) {
   EXPECT_TRUE(v.falseSuccess);
   EXPECT_FALSE(v.violations.empty());
 
+  // Whatever the phase, the key-area save included.
   RunFacts noKey = Succeeded();
   noKey.keyIntact = false;
-  v = Judge(r, Fault{FaultKind::FlipRead, 26483}, noKey); // key write-back: no excuse
-  EXPECT_TRUE(v.falseSuccess);
-  v = Judge(r, Fault{FaultKind::FlipRead, 300}, noKey); // key-area save: counted apart
-  EXPECT_FALSE(v.falseSuccess);
-  EXPECT_TRUE(v.keySaveLoss);
-  EXPECT_TRUE(v.violations.empty());
+  for (uint64_t index : {300u, 26941u}) {
+    v = Judge(r, Fault{FaultKind::FlipRead, index}, noKey);
+    EXPECT_TRUE(v.falseSuccess && v.keyDamagedSuccess) << index;
+  }
+}
+
+TEST(SweepRules, BackupAndRetryMustEndWithTheChipsOwnKeyArea) {
+  Reference r = TwoSix();
+  const Fault cut{FaultKind::CutRetry, 27000};
+  RunFacts leftBehind = Succeeded();
+  leftBehind.backup = Backup::Original;
+  EXPECT_FALSE(Judge(r, cut, leftBehind).violations.empty());
+  RunFacts noBackup = Failed();
+  noBackup.backup = Backup::None;
+  EXPECT_FALSE(Judge(r, cut, noBackup).violations.empty());
+  RunFacts stored = NotErased();
+  stored.backup = Backup::Original;
+  EXPECT_FALSE(Judge(r, cut, stored).violations.empty());
+  RunFacts erased = NotErased();
+  erased.flashUntouched = false;
+  EXPECT_FALSE(Judge(r, cut, erased).violations.empty());
+
+  std::vector<RunFacts> badRetries(3, Failed());
+  badRetries[0].retry.keyIntact = false;
+  badRetries[1].retry.status = 248;
+  badRetries[2].retry.backup = Backup::Original;
+  for (size_t i = 0; i < badRetries.size(); ++i) {
+    Verdict v = Judge(r, cut, badRetries[i]);
+    EXPECT_FALSE(v.violations.empty()) << i;
+    EXPECT_EQ(v.retryFailed, i < 2) << i;
+  }
+  Verdict v = Judge(r, cut, Failed());
+  EXPECT_TRUE(v.retried && v.retryRestored && !v.retryFailed);
 }
 
 TEST(SweepRules, EachSignOfTheOutcomeMustAgree) {
@@ -140,6 +188,8 @@ TEST(SweepTally, ShardReportsAddUpAndMustBeComplete) {
   RunFacts noKey = Succeeded();
   noKey.keyIntact = false;
   shard.Add(r, Fault{FaultKind::FlipRead, 300}, Judge(r, Fault{FaultKind::FlipRead, 300}, noKey));
+  shard.Add(r, Fault{FaultKind::CutRetry, 27000},
+            Judge(r, Fault{FaultKind::CutRetry, 27000}, Failed()));
   shard.Add(r, Fault{FaultKind::FailOnce, 9}, Judge(r, Fault{FaultKind::FailOnce, 9}, Failed()));
   RunFacts noImage = Succeeded();
   noImage.flashHoldsImage = false;
@@ -155,15 +205,17 @@ TEST(SweepTally, ShardReportsAddUpAndMustBeComplete) {
   std::string error;
   ASSERT_TRUE(MergeReport(path + "0", &all, &error)) << error;
   ASSERT_TRUE(MergeReport(path + "1", &all, &error)) << error;
-  EXPECT_EQ(all.Runs(), 6u);
-  EXPECT_EQ(all.FalseSuccesses(), 2u);
+  EXPECT_EQ(all.Runs(), 8u);
+  EXPECT_EQ(all.FalseSuccesses(), 4u);
   EXPECT_EQ(all.violations.size(), 2 * shard.violations.size());
   const KindTally &flips = all.targets[0].second.kinds[static_cast<int>(FaultKind::FlipRead)];
-  EXPECT_EQ(flips.keySaveLosses, (std::vector<uint64_t>{300, 300}));
+  EXPECT_EQ(flips.keyDamagedSuccesses, 2u);
   EXPECT_EQ(flips.outcomes[static_cast<int>(Phase::KeySave)][0], 2u);
+  const KindTally &cuts = all.targets[0].second.kinds[static_cast<int>(FaultKind::CutRetry)];
+  EXPECT_EQ(cuts.retries[static_cast<int>(Phase::KeyWrite)][1], 2u);
   EXPECT_EQ(all.targets[0].second.reference.phaseStart, r.phaseStart);
 
-  std::ofstream(path + "2") << "target 2:6 6 50621 0 8 13 21 479 489 26483 26961 50163\n";
+  std::ofstream(path + "2") << "target 2:6 6 51079 0 8 13 21 937 947 26941 27419 50621\n";
   EXPECT_FALSE(MergeReport(path + "2", &all, &error)) << "a shard that did not finish";
 }
 

@@ -5,6 +5,7 @@
 
 #include "catalogue/catalogue.h"
 #include "sim/host/host_platform.h"
+#include "update/key_custody.h"
 
 namespace sweep {
 namespace {
@@ -121,6 +122,17 @@ int64_t StartOfMessage(const Recorder &r, const char *part) {
   return -1;
 }
 
+// Whether the backup variable is left, and whether it holds the chip's own key area.
+Backup BackupLeft(sim::HostPlatform &platform) {
+  const sim::StoredVariable *v = platform.FindVariable(kKeyBackupName, kKeyBackupGuid);
+  if (v == nullptr)
+    return Backup::None;
+  const sim::BridgeChip &chip = platform.Chip();
+  bool original = v->attributes == kKeyBackupAttributes && v->data.size() == sim::kKeyAreaSize &&
+                  std::memcmp(v->data.data(), chip.originalKeyArea, sim::kKeyAreaSize) == 0;
+  return original ? Backup::Original : Backup::Other;
+}
+
 } // namespace
 
 const char *KindName(FaultKind kind) {
@@ -133,6 +145,8 @@ const char *KindName(FaultKind kind) {
     return "flip-read";
   case FaultKind::IgnoreWrite:
     return "ignore-write";
+  case FaultKind::CutRetry:
+    return "cut-and-retry";
   }
   return "?";
 }
@@ -147,6 +161,8 @@ const char *KindTitle(FaultKind kind) {
     return "one read returns bit 0 flipped";
   case FaultKind::IgnoreWrite:
     return "the chip ignores one write";
+  case FaultKind::CutRetry:
+    return "the power fails at the transaction; retry after power-on";
   }
   return "?";
 }
@@ -179,7 +195,8 @@ const char *PhaseName(Phase phase) {
 }
 
 const char *OutcomeName(Outcome outcome) {
-  static const char *const names[kOutcomes] = {"success", "failure", "chip-id", "other"};
+  static const char *const names[kOutcomes] = {"success", "failure", "chip-id", "not-erased",
+                                               "other"};
   return names[static_cast<int>(outcome)];
 }
 
@@ -261,6 +278,7 @@ RunFacts RunWithFault(const Target &target, const Fault &fault) {
   sim::HostOptions options;
   switch (fault.kind) {
   case FaultKind::FailFrom:
+  case FaultKind::CutRetry:
     options.faults.failFrom = fault.index;
     break;
   case FaultKind::FailOnce:
@@ -281,7 +299,6 @@ RunFacts RunWithFault(const Target &target, const Fault &fault) {
 
   RunFacts f;
   f.status = RunTarget(platform, target);
-  gRecorder = nullptr;
   f.struck = r.struck;
   f.poolBalanced = platform.PoolBalanced();
   f.text = std::move(r.text);
@@ -295,6 +312,26 @@ RunFacts RunWithFault(const Target &target, const Fault &fault) {
   f.keyIntact = sim::KeyAreaIntact(chip);
   f.flashUntouched = std::memcmp(chip.flash, PowerOnFlash(), sim::kFlashSize) == 0;
   f.erases = chip.erases;
+  f.backup = BackupLeft(platform);
+
+  if (f.status != 0) {
+    if (fault.kind == FaultKind::CutRetry) {
+      platform.PowerCycle();
+    } else {
+      platform.Options().faults = sim::BusFaults{};
+      platform.Bus().faults = sim::BusFaults{};
+    }
+    r.text.clear();
+    RetryFacts &retry = f.retry;
+    retry.ran = true;
+    retry.status = RunTarget(platform, target);
+    retry.success = r.text.find("upgrade success") != std::string::npos;
+    retry.restored = r.text.find("HdcpKey restored from backup") != std::string::npos;
+    retry.flashHoldsImage = std::memcmp(chip.flash, entry.image, entry.length) == 0;
+    retry.keyIntact = sim::KeyAreaIntact(chip);
+    retry.backup = BackupLeft(platform);
+  }
+  gRecorder = nullptr;
   return f;
 }
 

@@ -13,10 +13,13 @@
 
 namespace sweep {
 
-enum class FaultKind : uint8_t { FailFrom, FailOnce, FlipRead, IgnoreWrite };
-constexpr int kFaultKinds = 4;
+// A run that does not succeed is tried once more without the fault, as an operator told to run
+// it again would; after a cut, the machine and the chip are powered on again first.
+enum class FaultKind : uint8_t { FailFrom, FailOnce, FlipRead, IgnoreWrite, CutRetry };
+constexpr int kFaultKinds = 5;
 constexpr std::array<FaultKind, kFaultKinds> kAllKinds = {
-    FaultKind::FailFrom, FaultKind::FailOnce, FaultKind::FlipRead, FaultKind::IgnoreWrite};
+    FaultKind::FailFrom, FaultKind::FailOnce, FaultKind::FlipRead, FaultKind::IgnoreWrite,
+    FaultKind::CutRetry};
 
 const char *KindName(FaultKind kind);  // short name used on the command line and in reports
 const char *KindTitle(FaultKind kind); // what the fault does, for the summary
@@ -67,9 +70,24 @@ struct Fault {
   uint64_t index;
 };
 
-enum class Outcome : uint8_t { Success, Failure, ChipIdFailure, Other };
-constexpr int kOutcomes = 4;
+// Exit 0, 248, 255, 254 and anything else.
+enum class Outcome : uint8_t { Success, Failure, ChipIdFailure, NotErased, Other };
+constexpr int kOutcomes = 5;
 const char *OutcomeName(Outcome outcome);
+
+// The key-area backup variable after a run.
+enum class Backup : uint8_t { None, Original, Other };
+
+// What the clean retry after a failed run left behind.
+struct RetryFacts {
+  bool ran = false;
+  int64_t status = 0;
+  bool success = false;  // "upgrade success" printed
+  bool restored = false; // "restored from backup" printed
+  bool flashHoldsImage = false;
+  bool keyIntact = false;
+  Backup backup = Backup::None;
+};
 
 // Everything one faulted run left behind that the rules look at.
 struct RunFacts {
@@ -85,6 +103,8 @@ struct RunFacts {
   bool keyIntact = false;
   bool flashUntouched = false; // flash exactly as at power-on
   uint32_t erases = 0;
+  Backup backup = Backup::None;
+  RetryFacts retry;
 };
 
 RunFacts RunWithFault(const Target &target, const Fault &fault);

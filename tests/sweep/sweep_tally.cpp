@@ -25,22 +25,6 @@ std::string Number(uint64_t n, int width) {
   return text;
 }
 
-// "3-7 9 12-13": the sorted indices as runs of consecutive numbers.
-std::string Ranges(std::vector<uint64_t> indices) {
-  std::sort(indices.begin(), indices.end());
-  std::string text;
-  for (size_t i = 0; i < indices.size();) {
-    size_t j = i;
-    while (j + 1 < indices.size() && indices[j + 1] == indices[j] + 1)
-      ++j;
-    text += (text.empty() ? "" : " ") + std::to_string(indices[i]);
-    if (j > i)
-      text += "-" + std::to_string(indices[j]);
-    i = j + 1;
-  }
-  return text;
-}
-
 std::string FName(const std::string &key) {
   std::string name = key;
   std::replace(name.begin(), name.end(), ':', ' ');
@@ -63,7 +47,9 @@ void PrintTargets(std::ostream &out, const Tally &tally) {
 }
 
 void PrintOutcomes(std::ostream &out, const Tally &tally) {
-  out << "\nOutcomes by kind, by phase of the faulted transaction (exit 0 / 248 / 255 / other)\n";
+  out << "\nOutcomes by kind, by phase of the faulted transaction (exit 0 / 248 / 255 / 254 /"
+         " other),\nthen the clean retry after every failed run (success / key restored from the"
+         " backup / failed)\n";
   for (FaultKind kind : kAllKinds) {
     bool any = false;
     for (const auto &entry : tally.targets)
@@ -72,10 +58,10 @@ void PrintOutcomes(std::ostream &out, const Tally &tally) {
       continue;
     out << KindName(kind) << ": " << KindTitle(kind) << "\n" << Padded("", 18);
     for (const auto &entry : tally.targets)
-      out << Padded(FName(entry.first), 38);
+      out << Padded(FName(entry.first), 76);
     out << "\n" << Padded("  phase", 18);
     for (size_t i = 0; i < tally.targets.size(); ++i)
-      out << " success  failure  chip-id    other  ";
+      out << " success  failure  chip-id not-erased  other |    retry restored   failed  ";
     out << "\n";
     for (int p = 0; p <= kPhases; ++p) {
       out << Padded(p < kPhases ? "  " + std::string(PhaseName(static_cast<Phase>(p))) : "  all",
@@ -87,6 +73,14 @@ void PrintOutcomes(std::ostream &out, const Tally &tally) {
           for (int q = 0; q < kPhases; ++q)
             if (p == kPhases || p == q)
               n += k.outcomes[q][o];
+          out << Number(n, o == 3 ? 10 : 8) << " ";
+        }
+        out << "|";
+        for (int o = 0; o < 3; ++o) {
+          uint64_t n = 0;
+          for (int q = 0; q < kPhases; ++q)
+            if (p == kPhases || p == q)
+              n += k.retries[q][o];
           out << Number(n, 8) << " ";
         }
         out << "  ";
@@ -111,23 +105,6 @@ void PrintByKind(std::ostream &out, const Tally &tally, const char *title, Count
       out << " " << FName(key) << ": " << count(t.kinds[KindNumber(kind)]);
     out << "\n";
   }
-}
-
-void PrintKeySaveLosses(std::ostream &out, const Tally &tally) {
-  out << "Key-area save faults unnoticed, success reported, key area lost (known limitation: the\n"
-         "key area is read once, before the erase; what was read is what goes back):\n";
-  bool any = false;
-  for (FaultKind kind : kAllKinds)
-    for (const auto &[key, t] : tally.targets) {
-      const std::vector<uint64_t> &losses = t.kinds[KindNumber(kind)].keySaveLosses;
-      if (losses.empty())
-        continue;
-      any = true;
-      out << "  " << KindName(kind) << " " << FName(key) << ": " << losses.size()
-          << " runs, fault at transaction " << Ranges(losses) << "\n";
-    }
-  if (!any)
-    out << "  none\n";
 }
 
 } // namespace
@@ -158,14 +135,24 @@ void Tally::Add(const Reference &reference, const Fault &fault, const Verdict &v
   ++k.outcomes[static_cast<int>(reference.PhaseOf(fault.index))][static_cast<int>(verdict.outcome)];
   if (verdict.falseSuccess)
     ++k.falseSuccesses;
+  if (verdict.keyDamagedSuccess)
+    ++k.keyDamagedSuccesses;
+  if (verdict.retried)
+    ++k.retries[static_cast<int>(reference.PhaseOf(fault.index))]
+               [verdict.retryFailed ? 2 : (verdict.retryRestored ? 1 : 0)];
   if (verdict.keyLostFailureReported)
     ++k.keyLostFailureReported;
   if (verdict.failureWithFlashRight)
     ++k.failureWithFlashRight;
-  if (verdict.keySaveLoss)
-    k.keySaveLosses.push_back(fault.index);
   for (const std::string &what : verdict.violations)
     violations.push_back(Violation{TargetKey(reference.target), fault.kind, fault.index, what});
+}
+
+uint64_t KindTally::RetriesFailed() const {
+  uint64_t n = 0;
+  for (const auto &byPhase : retries)
+    n += byPhase[2];
+  return n;
 }
 
 uint64_t Tally::Runs() const {
@@ -194,13 +181,14 @@ void WriteReport(std::ostream &out, const Tally &tally, const std::string &shard
     for (FaultKind kind : kAllKinds) {
       const KindTally &k = t.kinds[KindNumber(kind)];
       out << "kind " << key << " " << KindName(kind) << " " << k.runs << " " << k.struck << " "
-          << k.falseSuccesses << " " << k.keyLostFailureReported << " " << k.failureWithFlashRight;
+          << k.falseSuccesses << " " << k.keyDamagedSuccesses << " " << k.keyLostFailureReported
+          << " " << k.failureWithFlashRight;
       for (const auto &byPhase : k.outcomes)
         for (uint64_t n : byPhase)
           out << " " << n;
-      out << "\nlosses " << key << " " << KindName(kind);
-      for (uint64_t index : k.keySaveLosses)
-        out << " " << index;
+      for (const auto &byPhase : k.retries)
+        for (uint64_t n : byPhase)
+          out << " " << n;
       out << "\n";
     }
   }
@@ -242,20 +230,21 @@ bool MergeReport(const std::string &path, Tally *tally, std::string *error) {
         tally->ForTarget(key).reference = r;
     } else if (ok && (words >> kindName) && ParseKind(kindName, &kind)) {
       KindTally &k = tally->ForTarget(key).kinds[KindNumber(kind)];
-      uint64_t n[5] = {};
+      uint64_t n[6] = {};
       if (tag == "kind") {
         for (uint64_t &v : n)
           words >> v;
-        k.runs += n[0], k.struck += n[1], k.falseSuccesses += n[2];
-        k.keyLostFailureReported += n[3], k.failureWithFlashRight += n[4];
+        k.runs += n[0], k.struck += n[1], k.falseSuccesses += n[2], k.keyDamagedSuccesses += n[3];
+        k.keyLostFailureReported += n[4], k.failureWithFlashRight += n[5];
         for (auto &byPhase : k.outcomes)
           for (uint64_t &count : byPhase)
             if (words >> n[0])
               count += n[0];
+        for (auto &byPhase : k.retries)
+          for (uint64_t &count : byPhase)
+            if (words >> n[0])
+              count += n[0];
         ok = !words.fail();
-      } else if (tag == "losses") {
-        while (words >> n[0])
-          k.keySaveLosses.push_back(n[0]);
       } else if (tag == "violation") {
         Violation v{key, kind, 0, {}};
         words >> v.index >> std::ws;
@@ -292,11 +281,15 @@ void PrintSummary(std::ostream &out, const Tally &tally) {
          "kinds at every transaction; the sample tier picks indices from the same sets)\n";
   PrintOutcomes(out, tally);
   out << "\nfalse successes: " << tally.FalseSuccesses() << "\n";
-  PrintByKind(out, tally, "key area lost, failure reported (honest but destructive):",
+  PrintByKind(out, tally, "success reported with a key area that is not the chip's own:",
+              [](const KindTally &k) { return k.keyDamagedSuccesses; });
+  PrintByKind(out, tally, "retries that failed to leave the image and the original key area:",
+              [](const KindTally &k) { return k.RetriesFailed(); });
+  PrintByKind(out, tally,
+              "key area lost by the first run, failure reported (the retry restores it):",
               [](const KindTally &k) { return k.keyLostFailureReported; });
   PrintByKind(out, tally, "failure reported though the image and key area are right:",
               [](const KindTally &k) { return k.failureWithFlashRight; });
-  PrintKeySaveLosses(out, tally);
   out << "violations: " << tally.violations.size() << "\n";
   for (const Violation &v : tally.violations)
     out << "  " << FName(v.target) << " " << KindName(v.kind) << " at " << v.index << ": " << v.what

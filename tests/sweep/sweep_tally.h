@@ -18,9 +18,12 @@ struct KindTally {
   // [phase of the faulted transaction][outcome]
   std::array<std::array<uint64_t, kOutcomes>, kPhases> outcomes{};
   uint64_t falseSuccesses = 0;
+  uint64_t keyDamagedSuccesses = 0;
   uint64_t keyLostFailureReported = 0;
   uint64_t failureWithFlashRight = 0;
-  std::vector<uint64_t> keySaveLosses; // fault indices
+  // Retries by phase of the faulted transaction: [phase][0 plain, 1 key restored, 2 failed].
+  std::array<std::array<uint64_t, 3>, kPhases> retries{};
+  uint64_t RetriesFailed() const;
 };
 
 struct Violation {

@@ -1,0 +1,202 @@
+// The chip's key area across faults, power cuts and retries: the verified save, the backup
+// variable and the restore.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "catalogue/catalogue.h"
+#include "chip/flash.h"
+#include "sim/host/host_platform.h"
+#include "update/key_custody.h"
+
+namespace {
+
+// Transaction indices of a clean /f 2 6: the two key saves, the erase, the key write-back.
+constexpr uint64_t kFirstSaveRead = 21 + 8 + 9;
+constexpr uint64_t kSecondSaveStart = 21 + 458;
+constexpr uint64_t kEraseStart = 937;
+constexpr uint64_t kFirmwareWriteMiddle = 15000;
+constexpr uint64_t kKeyWriteStart = 26941;
+
+int64_t Flash26(sim::HostPlatform &p) {
+  return p.Run({"Panelup.efi", "/f", "2", "6"});
+}
+
+bool Contains(const std::string &text, const std::string &part) {
+  return text.find(part) != std::string::npos;
+}
+
+const sim::StoredVariable *Backup(const sim::HostPlatform &p) {
+  return p.FindVariable(kKeyBackupName, kKeyBackupGuid);
+}
+
+std::vector<uint8_t> OriginalKey(sim::HostPlatform &p) {
+  return {p.Chip().originalKeyArea, p.Chip().originalKeyArea + sim::kKeyAreaSize};
+}
+
+bool FlashHoldsTwoSix(sim::HostPlatform &p) {
+  const CatalogueEntry &e = FirmwareCatalogue[6];
+  return std::memcmp(p.Chip().flash, e.image, e.length) == 0;
+}
+
+bool FlashAsAtPowerOn(sim::HostPlatform &p) {
+  sim::BridgeChip fresh;
+  sim::ChipPowerOn(fresh, p.Chip().config);
+  return std::memcmp(fresh.flash, p.Chip().flash, sim::kFlashSize) == 0;
+}
+
+// A stop before the erase: the message, 0xF9, exit 254, only the first EC command, flash as it was.
+void ExpectStoppedBeforeErase(sim::HostPlatform &p, int64_t status, const std::string &message) {
+  EXPECT_EQ(status, 254);
+  EXPECT_TRUE(Contains(p.OutputText(), "\r\n VTQ_002K  " + message + ", flash not erased"))
+      << p.OutputText();
+  EXPECT_FALSE(Contains(p.OutputText(), "VTQ_002C"));
+  EXPECT_EQ(p.Cmos(0x79), 0xF9);
+  EXPECT_EQ(p.Cmos(0x72), 12); // still the on-board version
+  EXPECT_EQ(p.EcLog(), (std::vector<uint8_t>{0x8B}));
+  EXPECT_EQ(p.Chip().erases, 0u);
+  EXPECT_TRUE(FlashAsAtPowerOn(p));
+  EXPECT_TRUE(p.PoolBalanced());
+}
+
+TEST(KeyCustody, BackupIsStoredBeforeTheEraseAndDeletedAfterBothCompares) {
+  sim::HostOptions o;
+  o.faults.failFrom = kEraseStart; // the power fails as the erase is sent
+  sim::HostPlatform p(o);
+  EXPECT_EQ(Flash26(p), 248);
+  const sim::StoredVariable *v = Backup(p);
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(v->attributes, 0x3u); // non-volatile, boot services only: never the OS's to read
+  EXPECT_EQ(v->data, OriginalKey(p));
+
+  // A clean run of the same chip stores nothing more and deletes the backup at the end.
+  p.PowerCycle();
+  EXPECT_EQ(Flash26(p), 0);
+  EXPECT_EQ(Backup(p), nullptr);
+  std::vector<sim::VariableCall> sets;
+  for (const sim::VariableCall &c : p.VariableLog())
+    if (c.set)
+      sets.push_back(c);
+  ASSERT_EQ(sets.size(), 1u);
+  EXPECT_EQ(sets[0].size, 0u);
+  // The tool's copies of the key material are cleared before it returns.
+  for (uint32_t i = 0; i < kHdcpKeySize; ++i) {
+    ASSERT_EQ(HdcpKeyBuffer[i], 0) << i;
+    ASSERT_EQ(ReadBackBuffer[kHdcpKeyAddress + i], 0) << i;
+  }
+}
+
+TEST(KeyCustody, RetryAfterAPowerCutRestoresTheChipsOwnKeyArea) {
+  for (uint64_t cut : {kEraseStart + 9, kFirmwareWriteMiddle, kKeyWriteStart + 100}) {
+    sim::HostOptions o;
+    o.faults.failFrom = cut;
+    sim::HostPlatform p(o);
+    EXPECT_EQ(Flash26(p), 248) << cut;
+    EXPECT_FALSE(sim::KeyAreaIntact(p.Chip())) << cut;
+    p.PowerCycle();
+    EXPECT_EQ(Flash26(p), 0) << cut;
+    EXPECT_TRUE(Contains(p.OutputText(), "VTQ_002B  SaveHdcpKeyFromFlash\r\n VTQ_002B  HdcpKey "
+                                         "restored from backup\r\n VTQ_002C  BlockErase"))
+        << cut;
+    EXPECT_TRUE(FlashHoldsTwoSix(p)) << cut;
+    EXPECT_TRUE(sim::KeyAreaIntact(p.Chip())) << cut;
+    EXPECT_EQ(Backup(p), nullptr) << cut;
+  }
+}
+
+TEST(KeyCustody, FailedWriteBackIsRepairedByTheRetryNotSavedAsTheKey) {
+  // One failed data write in a key page programs that page shifted by a byte.
+  sim::HostOptions o;
+  o.faults.failOnce = kKeyWriteStart + 8 + 4 + 3;
+  sim::HostPlatform p(o);
+  EXPECT_EQ(Flash26(p), 248);
+  EXPECT_TRUE(Contains(p.OutputText(), "ReadHdcpKey["));
+  p.Options().faults = sim::BusFaults{};
+  p.Bus().faults = sim::BusFaults{};
+  EXPECT_EQ(Flash26(p), 0);
+  EXPECT_TRUE(Contains(p.OutputText(), "HdcpKey restored from backup"));
+  EXPECT_TRUE(sim::KeyAreaIntact(p.Chip()));
+}
+
+TEST(KeyCustody, AnUnstableSaveStopsBeforeTheErase) {
+  std::vector<sim::BusFaults> faults(3);
+  faults[0].flipReadAt = kFirstSaveRead;           // a wrong bit in the first pass
+  faults[1].flipReadAt = kSecondSaveStart + 8 + 9; // or in the second
+  faults[2].failOnce = kSecondSaveStart + 3;       // a write the bus refused
+  for (const sim::BusFaults &f : faults) {
+    sim::HostOptions o;
+    o.faults = f;
+    sim::HostPlatform p(o);
+    ExpectStoppedBeforeErase(p, Flash26(p), "SaveHdcpKeyFromFlash unstable");
+    EXPECT_EQ(Backup(p), nullptr);
+  }
+}
+
+TEST(KeyCustody, ABackupThatCannotBeKeptStopsBeforeTheErase) {
+  {
+    sim::HostOptions o;
+    o.getVariableFails = true;
+    sim::HostPlatform p(o);
+    ExpectStoppedBeforeErase(p, Flash26(p), "HdcpKey backup NG = Device Error");
+  }
+  {
+    sim::HostOptions o;
+    o.variableStoreFull = true;
+    sim::HostPlatform p(o);
+    ExpectStoppedBeforeErase(p, Flash26(p), "HdcpKey backup NG = Out of Resources");
+    EXPECT_EQ(Backup(p), nullptr);
+  }
+  {
+    // A variable of the same name with other attributes cannot be rewritten.
+    sim::HostPlatform p;
+    p.PutVariable({kKeyBackupName, kKeyBackupGuid, 0x7, std::vector<uint8_t>(4, 0)});
+    ExpectStoppedBeforeErase(p, Flash26(p), "HdcpKey backup NG = Invalid Parameter");
+  }
+}
+
+TEST(KeyCustody, AnotherSizeIsReplacedAnotherChipsBackupIsKept) {
+  for (size_t size : {size_t{10}, size_t{300}}) {
+    sim::HostOptions o;
+    o.faults.failFrom = kEraseStart;
+    sim::HostPlatform p(o);
+    p.PutVariable({kKeyBackupName, kKeyBackupGuid, 0x3, std::vector<uint8_t>(size, 0x11)});
+    EXPECT_EQ(Flash26(p), 248) << size;
+    ASSERT_NE(Backup(p), nullptr);
+    EXPECT_EQ(Backup(p)->data, OriginalKey(p)) << size;
+  }
+  sim::HostPlatform p;
+  std::vector<uint8_t> other(sim::kKeyAreaSize);
+  for (uint32_t i = 0; i < sim::kKeyAreaSize; ++i)
+    other[i] = sim::FactoryKeyByte(0x1234, i);
+  p.PutVariable({kKeyBackupName, kKeyBackupGuid, 0x3, other});
+  ExpectStoppedBeforeErase(p, Flash26(p), "HdcpKey backup belongs to another chip");
+  ASSERT_NE(Backup(p), nullptr);
+  EXPECT_EQ(Backup(p)->data, other);
+}
+
+TEST(KeyCustody, RestoreTakesAtMostThirtyTwoBytesWithMissingBits) {
+  for (uint32_t bytes : {32u, 33u}) {
+    sim::HostPlatform p;
+    // A backup with one bit more than the chip's area in `bytes` bytes: the chip's area lacks it.
+    std::vector<uint8_t> backup = OriginalKey(p);
+    uint32_t changed = 0;
+    for (uint32_t i = 0; i < backup.size() && changed < bytes; ++i)
+      if (backup[i] != 0xFF) {
+        backup[i] = static_cast<uint8_t>(backup[i] | (backup[i] + 1));
+        ++changed;
+      }
+    ASSERT_EQ(changed, bytes);
+    p.PutVariable({kKeyBackupName, kKeyBackupGuid, 0x3, backup});
+    int64_t status = Flash26(p);
+    if (bytes == 32) {
+      EXPECT_EQ(status, 0);
+      EXPECT_TRUE(Contains(p.OutputText(), "HdcpKey restored from backup"));
+      EXPECT_EQ(
+          0, std::memcmp(p.Chip().flash + sim::kKeyAreaAddress, backup.data(), sim::kKeyAreaSize));
+    } else {
+      ExpectStoppedBeforeErase(p, status, "HdcpKey backup belongs to another chip");
+    }
+  }
+}
+
+} // namespace
