@@ -14,10 +14,10 @@ constexpr EFI_STATUS kVolumeCorrupted = EfiError(10);
 constexpr EFI_STATUS kCrcError = EfiError(27);
 
 struct ChipStoreHeader {
-  uint32_t format;
-  uint32_t configSize;  // sizeof(sim::ChipConfig) in the build that stored it
-  uint32_t flashLength; // bytes stored from address 0; every byte above was 0xFF
-  uint32_t flashCrc;    // CRC-32 of those bytes
+  uint32_t format{};
+  uint32_t configSize{};  // sizeof(sim::ChipConfig) in the build that stored it
+  uint32_t flashLength{}; // bytes stored from address 0; every byte above was 0xFF
+  uint32_t flashCrc{};    // CRC-32 of those bytes
   sim::ChipConfig config;
 };
 

@@ -40,7 +40,7 @@ void EFIAPI PowerOn(SIM_CONTROL_PROTOCOL * /*This*/) {
   sim::ChipPowerOn(gChip, config);
   sim::BusResetCounters(gBus);
   // A new chip now, whatever the load found.
-  gControl.Restored = false;
+  gControl.Restored = 0;
   gControl.RestoredBytes = 0;
 }
 
@@ -73,7 +73,7 @@ extern "C" EFI_STATUS EFIAPI SimChipEntry(EFI_HANDLE image, EFI_SYSTEM_TABLE *sy
   gControl.PowerOn = PowerOn;
   gControl.NowMicros = &sim::gSimNowMicros;
   gControl.PowerCycle = PowerCycle;
-  gControl.Restored = stored.restored;
+  gControl.Restored = stored.restored ? 1 : 0;
   gControl.RestoredBytes = stored.flashBytes;
 
   EFI_HANDLE handle = nullptr;

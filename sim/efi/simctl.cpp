@@ -4,12 +4,12 @@
 // Exit status: 0 done, 1 bad usage, 2 SimChip.efi not loaded (or from another build), 3 a
 // variable service failed.
 #include "console/console.h"
-#include "platform/cmos.h"
 #include "sim/efi/chip_store.h"
 #include "sim/efi/sim_control.h"
 #include "uefi/arguments.h"
-#include "update/key_custody.h"
-// clang-tidy 14 reports the last include here as a duplicate once cmos.h is in (it is not).
+// clang-tidy 14 reports these two as duplicates once cmos.h is in (they are not).
+#include "update/key_custody.h" // NOLINT(readability-duplicate-include)
+#include "platform/cmos.h"
 #include "uefi/firmware.h" // NOLINT(readability-duplicate-include)
 
 namespace {
