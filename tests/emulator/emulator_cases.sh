@@ -202,7 +202,7 @@ add_case "Panelup.efi /f 2 6 $(seq -s ' ' 1 60)" 0x0 "!VTQ_001 LT7911D FW [" ""
 # The rig itself: a byte on the EC port lands in this command's group.
 add_case "mm 66 8B -IO -w 1 -n" 0x0 "" "8B"
 
-# The key area's custody (sections of the tool's key backup). The shell names the backup so:
+# The key area in custody: a backup variable that outlives cuts and reboots. The shell names it so:
 key_var="PanelupHdcpKey -guid b05edac5-f6bc-451f-be6a-bcf4b11daf21"
 key_var_shown="re:^Variable NV\+BS '[0-9A-F-]+:PanelupHdcpKey' DataSize = 0x11E"
 backup_original="backup=original attributes=0x3 size=286"
