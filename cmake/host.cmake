@@ -81,5 +81,5 @@ if(TARGET firmware)
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/emulator/emulator_cases.sh ${PANELUP_EFI_DIR}
             ${CMAKE_BINARY_DIR}/emulator-tests)
   set_tests_properties(emulator_cases PROPERTIES LABELS emulator
-    FIXTURES_REQUIRED emulator_images TIMEOUT 180)
+    FIXTURES_REQUIRED emulator_images TIMEOUT 600)
 endif()

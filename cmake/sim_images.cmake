@@ -4,12 +4,14 @@ file(GLOB PANELUP_SIM_MODEL_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/sim/
 
 add_efi_image(SimChip efi_boot_service_driver SimChipEntry
   ${PROJECT_SOURCE_DIR}/sim/efi/simchip_driver.cpp
+  ${PROJECT_SOURCE_DIR}/sim/efi/chip_store.cpp
   ${PANELUP_SIM_MODEL_SOURCES}
   ${PROJECT_SOURCE_DIR}/uefi/firmware.cpp
   ${PROJECT_SOURCE_DIR}/uefi/freestanding.cpp)
 
 add_efi_image(simctl efi_application SimctlEntry
   ${PROJECT_SOURCE_DIR}/sim/efi/simctl.cpp
+  ${PROJECT_SOURCE_DIR}/sim/efi/chip_store.cpp
   ${PANELUP_SIM_MODEL_SOURCES}
   ${PROJECT_SOURCE_DIR}/console/format.cpp
   ${PROJECT_SOURCE_DIR}/console/print.cpp

@@ -9,6 +9,10 @@
 #     --show            print each command's console text and exit status to stdout
 #     --interactive     serial console on this terminal; only fs0: and the driver load are run
 #     --timeout SEC     hard limit for the whole boot (default: 60 + 60 per command)
+#     --vars FILE       the variable store to boot on and keep: OVMF's empty one is copied there
+#                       only when FILE does not exist, so a boot on the FILE an earlier boot used
+#                       sees its non-volatile variables, as after a power cycle (default: a
+#                       fresh vars.fd in the --out folder)
 #     --screendump FILE after the last command, save the VGA screen (PPM) through the monitor
 #                       (the only wait the rig adds: 3 s for the dump to be taken)
 #   Each COMMAND is one shell command line, written to startup.nsh as it is: the shell's own
@@ -18,6 +22,7 @@
 #   esp/           the FAT volume: the images and the generated startup.nsh
 #   console.log    the raw serial console; console.txt the same without terminal controls
 #   ec.bin         every byte written to I/O port 0x66; the rig writes one 0x00 after each command
+#   vars.fd        the boot's variable store (unless --vars names another)
 #   results.txt    per command, in order:  CMD <line> / STATUS 0x.. (or none) / EC <hex bytes>
 #   cmd-N.txt      the console text of command N (from 1) since its last screen clear, without
 #                  terminal controls
@@ -34,6 +39,7 @@ show=0
 interactive=0
 timeout_sec=""
 screendump=""
+vars=""
 commands=()
 
 die() {
@@ -50,6 +56,7 @@ while [ $# -gt 0 ]; do
   --interactive) interactive=1; shift ;;
   --timeout) timeout_sec=${2:?--timeout needs seconds}; shift 2 ;;
   --screendump) screendump=${2:?--screendump needs a file}; shift 2 ;;
+  --vars) vars=${2:?--vars needs a file}; shift 2 ;;
   --) shift; commands=("$@"); break ;;
   *) die "unknown option '$1' (see the head of $0)" ;;
   esac
@@ -69,17 +76,25 @@ done
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 [ -z "$screendump" ] || [[ "$screendump" = /* ]] || screendump="$PWD/$screendump"
+[ -z "$vars" ] || [[ "$vars" = /* ]] || vars="$PWD/$vars"
 [ -z "$screendump" ] || [ ${#commands[@]} -gt 0 ] || die "--screendump needs a command"
 screendump_wait_us=3000000
 [ -n "$timeout_sec" ] || timeout_sec=$((60 + 60 * ${#commands[@]}))
 
-# A fresh volume and variable store each time, so no earlier run leaks into this one.
+# A fresh volume and variable store each time, so no earlier run leaks into this one; only a
+# store named with --vars carries over.
 esp="$out/esp"
 rm -rf "$esp" "$out"/cmd-*.txt "$out/results.txt" "$out/console.log" "$out/console.txt" \
   "$out/ec.bin"
 mkdir -p "$esp"
 cp "$efi_dir/Panelup.efi" "$efi_dir/SimChip.efi" "$efi_dir/simctl.efi" "$esp/"
-cp "$ovmf_vars" "$out/vars.fd"
+if [ -z "$vars" ]; then
+  vars="$out/vars.fd"
+  cp "$ovmf_vars" "$vars"
+elif [ ! -f "$vars" ]; then
+  mkdir -p "$(dirname "$vars")"
+  cp "$ovmf_vars" "$vars"
+fi
 
 # The shell runs startup.nsh; every command is followed by a marker line carrying its exit
 # status, and by one 0x00 on the EC port so ec.bin splits per command.
@@ -119,7 +134,7 @@ rm -f "$monitor"
 
 qemu=(qemu-system-x86_64 -machine q35 -accel tcg -m 256 -no-reboot -nic none
   -drive "if=pflash,format=raw,unit=0,readonly=on,file=$ovmf_code"
-  -drive "if=pflash,format=raw,unit=1,file=$out/vars.fd"
+  -drive "if=pflash,format=raw,unit=1,file=$vars"
   -drive "file=fat:rw:$esp,format=raw"
   -device "isa-debugcon,iobase=0x66,chardev=ec" -chardev "file,id=ec,path=$out/ec.bin"
   -display none -monitor "unix:$monitor,server=on,wait=off")

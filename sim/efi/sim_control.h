@@ -8,7 +8,7 @@
 #include "uefi/protocols.h"
 
 // Raise whenever this structure or the meaning of a member changes.
-constexpr uint32_t kSimControlVersion = 1;
+constexpr uint32_t kSimControlVersion = 2;
 
 struct SIM_CONTROL_PROTOCOL {
   uint32_t Version;
@@ -21,9 +21,18 @@ struct SIM_CONTROL_PROTOCOL {
   void(EFIAPI *PowerOn)(SIM_CONTROL_PROTOCOL *This);
   // The model's clock in microseconds: modelled bus time plus the real time between transactions.
   const uint64_t *NowMicros;
+  // Ends a power cut: the chip restarts keeping its flash and settings, the bus works again
+  // (its faults, counted by transaction index, are cleared) and counts from 0.
+  void(EFIAPI *PowerCycle)(SIM_CONTROL_PROTOCOL *This);
+  // Whether the driver's load took the chip from the store (sim/efi/chip_store.h), and how many
+  // flash bytes the store held.
+  BOOLEAN Restored;
+  uint32_t RestoredBytes;
 };
 static_assert(offsetof(SIM_CONTROL_PROTOCOL, Chip) == 16);
 static_assert(offsetof(SIM_CONTROL_PROTOCOL, PowerOn) == 32);
+static_assert(offsetof(SIM_CONTROL_PROTOCOL, PowerCycle) == 48);
+static_assert(offsetof(SIM_CONTROL_PROTOCOL, RestoredBytes) == 60);
 
 // Our own GUID (7E753922-097E-4497-86AD-E37692CB06AB), generated for this protocol.
 inline constexpr EFI_GUID kSimControlProtocolGuid = {

@@ -1,6 +1,8 @@
 // SimChip.efi: a boot-service driver that gives the firmware an SMBus host controller with the
 // simulated bridge chip behind it, and the control protocol simctl.efi uses to reach the model.
-// The chip and bus live in static storage for as long as the driver stays loaded.
+// The chip and bus live in static storage for as long as the driver stays loaded; a chip handed
+// over to the variable store before a power-off comes back from it here (sim/efi/chip_store.h).
+#include "sim/efi/chip_store.h"
 #include "sim/efi/sim_control.h"
 #include "uefi/firmware.h"
 
@@ -37,6 +39,15 @@ void EFIAPI PowerOn(SIM_CONTROL_PROTOCOL * /*This*/) {
   sim::ChipConfig config = gChip.config;
   sim::ChipPowerOn(gChip, config);
   sim::BusResetCounters(gBus);
+  // A new chip now, whatever the load found.
+  gControl.Restored = 0;
+  gControl.RestoredBytes = 0;
+}
+
+void EFIAPI PowerCycle(SIM_CONTROL_PROTOCOL * /*This*/) {
+  sim::ChipPowerCycle(gChip);
+  gBus.faults = sim::BusFaults{};
+  sim::BusResetCounters(gBus);
 }
 
 } // namespace
@@ -46,6 +57,12 @@ extern "C" EFI_STATUS EFIAPI SimChipEntry(EFI_HANDLE image, EFI_SYSTEM_TABLE *sy
   sim::gSimNowMicros = 0;
 
   sim::ChipPowerOn(gChip, sim::ChipConfig{});
+  // A store that does not read back fails the load: a chip that silently came back new would
+  // pass for one that lost its flash. The store is gone afterwards either way, so the next load
+  // starts with a new chip.
+  ChipStoreResult stored = RestoreChip(gChip);
+  if (EfiIsError(stored.status))
+    return stored.status;
   sim::BusInit(gBus, &gChip);
 
   gControl.Version = kSimControlVersion;
@@ -55,6 +72,9 @@ extern "C" EFI_STATUS EFIAPI SimChipEntry(EFI_HANDLE image, EFI_SYSTEM_TABLE *sy
   gControl.Bus = &gBus;
   gControl.PowerOn = PowerOn;
   gControl.NowMicros = &sim::gSimNowMicros;
+  gControl.PowerCycle = PowerCycle;
+  gControl.Restored = stored.restored ? 1 : 0;
+  gControl.RestoredBytes = stored.flashBytes;
 
   EFI_HANDLE handle = nullptr;
   // The bus's protocol is its first member; the bus adds each transfer's time to the clock.

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Panelup.efi and simctl.efi in OVMF's UEFI Shell under QEMU, against SimChip.efi's simulated
-# chip. A boot costs about ten seconds of software emulation, so all cases share one boot, in
-# order: later cases see what earlier ones left (driver loaded, chip settings, CMOS).
+# chip. A boot costs about ten seconds of software emulation, so the cases share two boots, in
+# order: later cases see what earlier ones left (driver loaded, chip settings, CMOS). The second
+# boot runs on the first one's variable store, as after a power cycle of the machine.
 #
 #   emulator_cases.sh EFI_DIR OUT_DIR
 #
 # A case is one shell command line with what it must give:
-#   status  the exit status as %lasterror% shows it (0x16)
+#   status  the exit status as %lasterror% shows it (0x16), or "*" for no check
 #   text    what the command's console text (since its last screen clear) must hold:
 #           a literal line fragment, "re:REGEX" for an extended regular expression on one line,
 #           "!FRAGMENT" for a fragment that must not appear, "@blank" for a blank screen, or ""
@@ -23,11 +24,118 @@ commands=()
 statuses=()
 texts=()
 ecs=()
+failures=0
+# Number (from 1) the next case gets in its boot.
+next_case() {
+  echo $((${#commands[@]} + 1))
+}
 add_case() {
   commands+=("$1")
   statuses+=("$2")
   texts+=("$3")
   ecs+=("$4")
+}
+
+fail() {
+  echo "FAIL $1: $2"
+  failures=$((failures + 1))
+}
+
+# boot NAME RUN-EMULATOR-OPTIONS...: runs the cases added so far in one boot with its files in
+# OUT_DIR/NAME, checks them, and starts an empty list for the next boot.
+boot() {
+  boot_name=$1
+  boot_out="$out/$1"
+  shift
+  "$repo/scripts/run-emulator.sh" --efi-dir "$efi_dir" --out "$boot_out" "$@" \
+    -- "${commands[@]}" || echo "the emulator run did not finish; checking what it gave"
+  results="$boot_out/results.txt"
+  check_cases
+  ran=$((${ran:-0} + ${#commands[@]}))
+  commands=()
+  statuses=()
+  texts=()
+  ecs=()
+}
+
+# Value of KEY=VALUE in case K's console text, of the boot just run.
+value_of() {
+  grep -Eo "(^| )$2=[^ ]+" "$boot_out/cmd-$1.txt" | head -n 1 | sed "s/^ \{0,1\}$2=//"
+}
+
+# expect_same WHAT A B: two values taken from different cases must agree (and be there).
+expect_same() {
+  if [ -z "$2" ] || [ "$2" != "$3" ]; then
+    fail "$boot_name" "$1: '$2' and '$3' differ"
+  else
+    echo "ok   $boot_name $1"
+  fi
+}
+
+# Field `field` (CMD, STATUS, EC) of command k, from results.txt's three lines per command.
+result_field() {
+  sed -n "$((($1 - 1) * 3 + $2))p" "$results" | sed "s/^$3 \\{0,1\\}//"
+}
+
+check_cases() {
+  for i in "${!commands[@]}"; do
+    k=$((i + 1))
+    name="$boot_name $k (${commands[$i]})"
+    text_file="$boot_out/cmd-$k.txt"
+    if [ "$(result_field "$k" 1 CMD)" != "${commands[$i]}" ]; then
+      fail "$name" "no result"
+      continue
+    fi
+    ok=1
+    got=$(result_field "$k" 2 STATUS)
+    if [ "${statuses[$i]}" != "*" ] && [ "$got" != "${statuses[$i]}" ]; then
+      fail "$name" "exit status $got, expected ${statuses[$i]}"
+      ok=0
+    fi
+    rest=${texts[$i]}
+    while [ -n "$rest" ]; do
+      want=${rest%% && *}
+      [ "$want" != "$rest" ] && rest=${rest#* && } || rest=""
+      case "$want" in
+      @blank)
+        if grep -q '[^[:space:]]' "$text_file"; then
+          fail "$name" "the screen is not blank"
+          ok=0
+        fi
+        ;;
+      !*)
+        if grep -Fq -- "${want#!}" "$text_file"; then
+          fail "$name" "a line holds '${want#!}'"
+          ok=0
+        fi
+        ;;
+      re:*)
+        if ! grep -Eq -- "${want#re:}" "$text_file"; then
+          fail "$name" "no line matches /${want#re:}/"
+          ok=0
+        fi
+        ;;
+      *)
+        if ! grep -Fq -- "$want" "$text_file"; then
+          fail "$name" "no line holds '$want'"
+          ok=0
+        fi
+        ;;
+      esac
+    done
+    got=$(result_field "$k" 3 EC)
+    if [ "${ecs[$i]}" != "*" ] && [ "$got" != "${ecs[$i]}" ]; then
+      fail "$name" "EC bytes '$got', expected '${ecs[$i]}'"
+      ok=0
+    fi
+    if [ "$ok" -eq 1 ]; then
+      echo "ok   $name"
+    else
+      echo "---- console text of $k:"
+      cut -c1-400 "$text_file" # the progress line alone runs to many kilobytes
+      echo "----"
+    fi
+  done
 }
 
 # Without SimChip.efi the firmware has no SMBus host controller.
@@ -94,79 +202,88 @@ add_case "Panelup.efi /f 2 6 $(seq -s ' ' 1 60)" 0x0 "!VTQ_001 LT7911D FW [" ""
 # The rig itself: a byte on the EC port lands in this command's group.
 add_case "mm 66 8B -IO -w 1 -n" 0x0 "" "8B"
 
-"$repo/scripts/run-emulator.sh" --efi-dir "$efi_dir" --out "$out" --no-simchip \
-  --timeout 150 -- "${commands[@]}" || echo "the emulator run did not finish; checking what it gave"
+# The key area in custody: a backup variable that outlives cuts and reboots. The shell names it so:
+key_var="PanelupHdcpKey -guid b05edac5-f6bc-451f-be6a-bcf4b11daf21"
+key_var_shown="re:^Variable NV\+BS '[0-9A-F-]+:PanelupHdcpKey' DataSize = 0x11E"
+backup_original="backup=original attributes=0x3 size=286"
 
-results="$out/results.txt"
-failures=0
-fail() {
-  echo "FAIL $1: $2"
-  failures=$((failures + 1))
-}
+# A clean update from power-on: the transaction count the cut points below are placed by.
+add_case "simctl reset" 0x0 "" ""
+add_case "Panelup.efi /f 2 6" 0x0 "VTQ_005C Compare  pass! && !restored from backup" "8B 8A"
+clean_report=$(next_case)
+add_case "simctl report" 0x0 "transactions=51079 && keyarea=intact" ""
+add_case "simctl backup" 0x0 "backup=none" ""
 
-# Field `field` (CMD, STATUS, EC) of command k, from results.txt's three lines per command.
-result_field() {
-  sed -n "$((($1 - 1) * 3 + $2))p" "$results" | sed "s/^$3 \\{0,1\\}//"
-}
+# A flipped bit in the first key byte the save reads (transaction 38, in the first of its two
+# passes, 21-478): nothing is erased, no backup stored, nothing after the save reaches the bus.
+add_case "simctl reset" 0x0 "" ""
+add_case "simctl fault flip-read 38 01" 0x0 "" ""
+add_case "Panelup.efi /f 2 6" 0xFE "VTQ_002K  SaveHdcpKeyFromFlash unstable, flash not erased && !BlockErase" "8B"
+add_case "simctl report" 0x0 "transactions=937 && flash=original" ""
+add_case "simctl cmos get 79" 0x0 "cmos[79]=F9" ""
+add_case "simctl backup" 0x0 "backup=none" ""
+add_case "simctl fault clear" 0x0 "" ""
 
-for i in "${!commands[@]}"; do
-  k=$((i + 1))
-  name="$k (${commands[$i]})"
-  text_file="$out/cmd-$k.txt"
-  if [ "$(result_field "$k" 1 CMD)" != "${commands[$i]}" ]; then
-    fail "$name" "no result"
-    continue
-  fi
-  ok=1
-  got=$(result_field "$k" 2 STATUS)
-  if [ "$got" != "${statuses[$i]}" ]; then
-    fail "$name" "exit status $got, expected ${statuses[$i]}"
-    ok=0
-  fi
-  rest=${texts[$i]}
-  while [ -n "$rest" ]; do
-    want=${rest%% && *}
-    [ "$want" != "$rest" ] && rest=${rest#* && } || rest=""
-    case "$want" in
-    @blank)
-      if grep -q '[^[:space:]]' "$text_file"; then
-        fail "$name" "the screen is not blank"
-        ok=0
-      fi
-      ;;
-    !*)
-      if grep -Fq -- "${want#!}" "$text_file"; then
-        fail "$name" "a line holds '${want#!}'"
-        ok=0
-      fi
-      ;;
-    re:*)
-      if ! grep -Eq -- "${want#re:}" "$text_file"; then
-        fail "$name" "no line matches /${want#re:}/"
-        ok=0
-      fi
-      ;;
-    *)
-      if ! grep -Fq -- "$want" "$text_file"; then
-        fail "$name" "no line holds '$want'"
-        ok=0
-      fi
-      ;;
-    esac
-  done
-  got=$(result_field "$k" 3 EC)
-  if [ "${ecs[$i]}" != "*" ] && [ "$got" != "${ecs[$i]}" ]; then
-    fail "$name" "EC bytes '$got', expected '${ecs[$i]}'"
-    ok=0
-  fi
-  if [ "$ok" -eq 1 ]; then
-    echo "ok   $name"
-  else
-    echo "---- console text of $k:"
-    cut -c1-400 "$text_file" # the progress line alone runs to many kilobytes
-    echo "----"
-  fi
-done
+# A power cut during the firmware write (947-26940), the power back, and a retry in the same
+# boot: the key area comes back from the backup, which goes once the compare has passed.
+add_case "simctl reset" 0x0 "" ""
+add_case "simctl fault bus-fail-from 12000" 0x0 "" ""
+add_case "Panelup.efi /f 2 6" 0xF8 "VTQ_002J  upgrade Fail" "*"
+add_case "simctl report" 0x0 "keyarea=changed && !programmed=14848" ""
+add_case "simctl backup" 0x0 "$backup_original" ""
+add_case "dmpstore $key_var" "*" "$key_var_shown" ""
+add_case "simctl cycle" 0x0 "" ""
+add_case "Panelup.efi /f 2 6" 0x0 "VTQ_002B  HdcpKey restored from backup && VTQ_005C Compare  pass!" "8B 8A"
+retry_report=$(next_case)
+add_case "simctl report" 0x0 "programmed=14848 && keyarea=intact" ""
+add_case "simctl backup" 0x0 "backup=none" ""
 
-echo "${#commands[@]} cases, $failures failed"
+# Another chip's key area as the backup: refused before the erase, the backup kept. Then the
+# operator's way out: save it to a file, delete it (and it can come back from the file).
+add_case "simctl reset" 0x0 "" ""
+add_case "simctl backup plant 1234" 0x0 "" ""
+add_case "Panelup.efi /f 2 6" 0xFE "VTQ_002K  HdcpKey backup belongs to another chip, flash not erased && !BlockErase" "8B"
+add_case "simctl report" 0x0 "transactions=937 && flash=original" ""
+add_case "simctl cmos get 79" 0x0 "cmos[79]=F9" ""
+add_case "simctl backup" 0x0 "backup=other attributes=0x3 size=286" ""
+add_case "dmpstore $key_var -s other-key.bin" 0x0 "$key_var_shown" ""
+add_case "dmpstore -d $key_var" 0x0 "Success" ""
+add_case "simctl backup" 0x0 "backup=none" ""
+add_case "dmpstore $key_var -l other-key.bin" 0x0 "$key_var_shown" ""
+add_case "simctl backup" 0x0 "backup=other attributes=0x3 size=286" ""
+add_case "dmpstore -d $key_var" 0x0 "Success" ""
+add_case "Panelup.efi /f 2 6" 0x0 "VTQ_005C Compare  pass! && !restored from backup" "8B 8A"
+
+# A power cut during the key write-back (26941-27418), the power stays off: the chip goes into
+# the variable store for the second boot.
+add_case "simctl reset" 0x0 "" ""
+add_case "simctl fault bus-fail-from 27150" 0x0 "" ""
+add_case "Panelup.efi /f 2 6" 0xF8 "VTQ_002J  upgrade Fail" "*"
+cut_report=$(next_case)
+add_case "simctl report" 0x0 "programmed=14848 && keyarea=changed" ""
+add_case "simctl fault clear" 0x0 "" ""
+add_case "simctl persist" 0x0 "re:^persist: settings and [0-9]+ flash bytes stored" ""
+
+vars="$out/vars.fd"
+rm -f "$vars"
+boot main --no-simchip --vars "$vars" --timeout 400
+expect_same "flash after the retry = flash after a clean update" \
+  "$(value_of "$retry_report" flash_crc)" "$(value_of "$clean_report" flash_crc)"
+cut_crc=$(value_of "$cut_report" flash_crc)
+: "${cut_crc:=missing}"
+clean_crc=$(value_of "$clean_report" flash_crc)
+: "${clean_crc:=missing}"
+
+# The second boot, on the same variable store: the rig loads SimChip.efi, which takes the chip
+# from the store (and empties it); the backup is still there and the retry restores from it.
+add_case "simctl report" 0x0 "origin=store && keyarea=changed && flash_crc=$cut_crc" ""
+add_case "dmpstore -guid 620d4c8f-8abb-497b-b229-31b6de21b68c" "*" "No matching variables found" ""
+add_case "dmpstore $key_var" "*" "$key_var_shown" ""
+add_case "simctl backup" 0x0 "$backup_original" ""
+add_case "Panelup.efi /f 2 6" 0x0 "VTQ_002B  HdcpKey restored from backup && VTQ_005C Compare  pass!" "8B 8A"
+add_case "simctl report" 0x0 "keyarea=intact && flash_crc=$clean_crc" ""
+add_case "simctl backup" 0x0 "backup=none" ""
+boot reboot --vars "$vars" --timeout 150
+
+echo "$ran cases, $failures failed"
 [ "$failures" -eq 0 ]
