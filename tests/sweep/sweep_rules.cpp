@@ -94,24 +94,6 @@ void CheckFailure(const RunFacts &f, const FirmwareVersion &onboard, Verdict &v)
   v.failureWithFlashRight = f.flashHoldsImage && f.keyIntact;
 }
 
-// Exit 254: stopped before the erase because the key area could not be kept safe.
-void CheckNotErased(const RunFacts &f, const FirmwareVersion &onboard, Verdict &v) {
-  Checker c{v};
-  c.Require(Has(f.text, "VTQ_002K") && Has(f.text, "flash not erased"),
-            "exit 254 without the VTQ_002K message");
-  c.Require(!Has(f.text, "upgrade success") && !Has(f.text, "upgrade Fail"),
-            "exit 254 with an update verdict printed");
-  c.Require(f.erases == 0 && f.flashUntouched, "exit 254 with the flash changed");
-  c.Require(f.ec == std::vector<uint8_t>{0x8B}, "exit 254 with EC bytes " + Bytes(f.ec));
-  c.Require(f.statusCodes == std::vector<uint8_t>{0xF2, 0xF9} && f.cmosStatus == 0xF9,
-            "exit 254 with CMOS 0x79 writes " + Bytes(f.statusCodes));
-  c.Require(SameVersion(f.cmosVersion, onboard), "exit 254 with CMOS version " +
-                                                     VersionText(f.cmosVersion) + ", printed " +
-                                                     VersionText(onboard));
-  // The sweep starts with no backup, and an unstable save never reaches the store.
-  c.Require(f.backup == Backup::None, "exit 254 with a backup stored");
-}
-
 // After any failed run, one clean try must end with the image and the chip's own key area.
 void CheckRetry(const RunFacts &f, Verdict &v) {
   const RetryFacts &r = f.retry;
@@ -126,21 +108,23 @@ void CheckRetry(const RunFacts &f, Verdict &v) {
   c.Require(r.backup == Backup::None, "the retry left the key-area backup behind");
 }
 
-void CheckChipIdFailure(const RunFacts &f, const FirmwareVersion &onboard, Verdict &v) {
+// Exit 254 or 255: stopped before the erase, with `message` printed and `codes` in CMOS 0x79.
+void CheckStoppedBeforeErase(const RunFacts &f, const FirmwareVersion &onboard, const char *message,
+                             const std::vector<uint8_t> &codes, Verdict &v) {
   Checker c{v};
-  c.Require(Has(f.text, "Read chipid fail") && Has(f.text, "the chip offline"),
-            "exit 255 without the chip id failure messages");
+  const std::string exit = "exit " + std::to_string(f.status);
+  c.Require(Has(f.text, message), exit + " without '" + message + "'");
   c.Require(!Has(f.text, "upgrade success") && !Has(f.text, "upgrade Fail"),
-            "exit 255 with an update verdict printed");
-  c.Require(f.erases == 0, "exit 255 after an erase");
-  c.Require(f.flashUntouched, "exit 255 with the flash changed");
-  c.Require(f.ec == std::vector<uint8_t>{0x8B}, "exit 255 with EC bytes " + Bytes(f.ec));
-  c.Require(f.statusCodes == std::vector<uint8_t>{0xF9} && f.cmosStatus == 0xF9,
-            "exit 255 with CMOS 0x79 writes " + Bytes(f.statusCodes));
-  c.Require(SameVersion(f.cmosVersion, onboard), "exit 255 with CMOS version " +
+            exit + " with an update verdict printed");
+  c.Require(f.erases == 0 && f.flashUntouched, exit + " with the flash changed");
+  c.Require(f.ec == std::vector<uint8_t>{0x8B}, exit + " with EC bytes " + Bytes(f.ec));
+  c.Require(f.statusCodes == codes && f.cmosStatus == 0xF9,
+            exit + " with CMOS 0x79 writes " + Bytes(f.statusCodes));
+  c.Require(SameVersion(f.cmosVersion, onboard), exit + " with CMOS version " +
                                                      VersionText(f.cmosVersion) + ", printed " +
                                                      VersionText(onboard));
-  c.Require(f.backup == Backup::None, "exit 255 with a backup stored");
+  // The sweep starts with no backup, and neither stop reaches the store.
+  c.Require(f.backup == Backup::None, exit + " with a backup stored");
 }
 
 } // namespace
@@ -165,11 +149,11 @@ Verdict Judge(const Reference &reference, const Fault & /*fault*/, const RunFact
     break;
   case 254:
     v.outcome = Outcome::NotErased;
-    CheckNotErased(facts, onboard, v);
+    CheckStoppedBeforeErase(facts, onboard, "flash not erased", {0xF2, 0xF9}, v);
     break;
   case 255:
     v.outcome = Outcome::ChipIdFailure;
-    CheckChipIdFailure(facts, onboard, v);
+    CheckStoppedBeforeErase(facts, onboard, "Read chipid fail", {0xF9}, v);
     break;
   default:
     v.outcome = Outcome::Other;
