@@ -117,8 +117,8 @@ in_root() { # user command
 
 status=0
 # Neither root nor sudo: one line that says what to install, and nothing else.
-chroot "$root" useradd -M -d /tmp operator
-if in_root operator:operator "./panelup.sh test" >"$root.nosudo.log" 2>&1; then
+chroot "$root" useradd -M -N -g users -d /tmp newuser
+if in_root newuser:users "./panelup.sh test" >"$root.nosudo.log" 2>&1; then
   log "FAIL: as a user without sudo, ./panelup.sh test succeeded on a bare root"
   status=1
 elif [ "$(wc -l <"$root.nosudo.log")" -eq 1 ] && grep -q "apt-get install" "$root.nosudo.log"; then
