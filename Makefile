@@ -9,8 +9,11 @@ all: build
 deps:
 	@scripts/install-deps.sh
 
+# A configured tree reconfigures itself when a CMake file changes; configure again only for new
+# options, so a build with nothing changed stays a no-op.
 configure: deps
-	@cmake -S . -B $(BUILD) $(CMAKE_ARGS) >/dev/null
+	@if [ -n "$(CMAKE_ARGS)" ] || [ ! -f $(BUILD)/CMakeCache.txt ]; then \
+	  cmake -S . -B $(BUILD) $(CMAKE_ARGS) >/dev/null; fi
 
 build: configure
 	@cmake --build $(BUILD) -j$$(nproc)
