@@ -97,6 +97,9 @@ for tool in make sudo gcc git python3 file; do
   ! chroot "$root" sh -c "command -v $tool" >/dev/null || die "the minbase root already has $tool"
 done
 
+# What debootstrap itself fetched stays in apt's cache; the report counts only what came after.
+base_debs=$(find "$root/var/cache/apt/archives" -name '*.deb' | sort)
+
 mount_in_root proc proc /proc
 mount_in_root sysfs sysfs /sys
 mount_in_root bind /dev /dev
@@ -147,10 +150,16 @@ for c in "${commands[@]}"; do
     cut -c1-200 | sed 's/^/    /' | tee -a "$report"
 done
 
-debs=("$root"/var/cache/apt/archives/*.deb)
-[ -e "${debs[0]}" ] || debs=()
-log "downloaded: ${#debs[@]} packages, $(cat "${debs[@]}" /dev/null | wc -c | awk '{ printf "%.0f", $1 / 1048576 }') MiB;" \
-  "installed now: $(chroot "$root" dpkg-query -W | wc -l) packages; root uses $(du -sm "$root" | cut -f1) MiB"
+new_debs=$(find "$root/var/cache/apt/archives" -name '*.deb' | sort | comm -13 <(echo "$base_debs") -)
+count=0
+bytes=0
+while IFS= read -r deb; do
+  [ -n "$deb" ] || continue
+  count=$((count + 1))
+  bytes=$((bytes + $(stat -c %s "$deb")))
+done <<<"$new_debs"
+log "downloaded by the commands: $count packages, $((bytes / 1048576)) MiB; installed now:" \
+  "$(chroot "$root" dpkg-query -W | wc -l) packages; the root holds $(du -smx "$root" | cut -f1) MiB"
 
 unmount_all
 if [ "$remove" -eq 1 ]; then
