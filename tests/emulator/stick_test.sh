@@ -36,9 +36,10 @@ boot() { # image name
 }
 ec_is() { [ "$(cat "$out/$1.ec")" = "$2" ]; }
 log_of() { mtype -i "$1" ::/panelup.log; }
-log_has() { log_of "$1" | tr -d '\r' | grep -Fq -- "$2"; }
+# grep -q stops reading at its first match: with pipefail a pipe into it could fail for that.
+log_has() { grep -Fq -- "$2" <(log_of "$1" | tr -d '\r'); }
 flash_runs() { log_of "$1" | grep -c "exit status of Panelup.efi /f 2 6:" || true; }
-has_marker() { mdir -b -i "$1" ::/ | grep -q '/panelup.done$'; }
+has_marker() { grep -q '/panelup.done$' <(mdir -b -i "$1" ::/); }
 no_marker() { ! has_marker "$1"; }
 setup() { # image, then the shell lines sim-setup.nsh runs before the tool
   local image=$1
