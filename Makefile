@@ -2,15 +2,18 @@
 BUILD ?= build
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build run shell test sweep fuzz lint bench screenshot
+.PHONY: all deps configure build run shell stick test sweep fuzz lint bench screenshot
 
 all: build
 
 deps:
 	@scripts/install-deps.sh
 
+# A configured tree reconfigures itself when a CMake file changes; configure again only for new
+# options, so a build with nothing changed stays a no-op.
 configure: deps
-	@cmake -S . -B $(BUILD) $(CMAKE_ARGS) >/dev/null
+	@if [ -n "$(CMAKE_ARGS)" ] || [ ! -f $(BUILD)/CMakeCache.txt ]; then \
+	  cmake -S . -B $(BUILD) $(CMAKE_ARGS) >/dev/null; fi
 
 build: configure
 	@cmake --build $(BUILD) -j$$(nproc)
@@ -28,6 +31,12 @@ run: build
 # An interactive UEFI Shell in the emulator, with the three images on fs0:.
 shell: build
 	@scripts/run-emulator.sh --efi-dir $(BUILD)/firmware --interactive
+
+# The recovery stick, $(BUILD)/panelup-stick.img: make stick CID=2 PID=6 [UEFI_SHELL=Shell.efi]
+# (UEFI_SHELL: a shell image booted from the stick on machines without a built-in one).
+stick: build
+	@scripts/make-stick.sh $(if $(UEFI_SHELL),--shell $(UEFI_SHELL)) $(BUILD)/firmware "$(CID)" \
+	  "$(PID)" $(BUILD)/panelup-stick.img
 
 test: build
 	@ctest --test-dir $(BUILD) --output-on-failure -j$$(nproc)

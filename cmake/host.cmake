@@ -82,4 +82,10 @@ if(TARGET firmware)
             ${CMAKE_BINARY_DIR}/emulator-tests)
   set_tests_properties(emulator_cases PROPERTIES LABELS emulator
     FIXTURES_REQUIRED emulator_images TIMEOUT 600)
+  # The recovery stick booted as the machine's disk: flashes once, retries after a failure.
+  add_test(NAME emulator_stick
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/emulator/stick_test.sh ${PANELUP_EFI_DIR}
+            ${CMAKE_BINARY_DIR}/stick-tests)
+  set_tests_properties(emulator_stick PROPERTIES LABELS emulator
+    FIXTURES_REQUIRED emulator_images TIMEOUT 600)
 endif()

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the emulator need, when missing.
+# Installs the Debian packages the build, the tests, the emulator and the recovery stick need,
+# when missing. Plain bash and dpkg only, so it runs on a bare Debian before make exists.
 set -euo pipefail
 
 packages=(
   clang lld cmake make g++ libgtest-dev libgmock-dev
   libclang-rt-14-dev libbenchmark-dev clang-tidy clang-format cppcheck
-  qemu-system-x86 ovmf python3
+  qemu-system-x86 ovmf python3 mtools dosfstools
 )
 
 missing=()
@@ -16,9 +17,16 @@ for p in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then
+  if ! command -v sudo >/dev/null 2>&1; then
+    echo "panelup: missing Debian packages; as root run: apt-get install ${missing[*]}" >&2
+    exit 1
+  fi
+  sudo=(sudo)
+fi
+
 echo "Installing: ${missing[*]}"
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -9,9 +9,13 @@ namespace {
 char gArgumentText[kArgumentTextBytes];
 char *gArgumentVector[kMaxArguments + 1];
 
-// Words split out of the loaded image's option string when no shell protocol is present.
+// Words split out of the loaded image's option string when no shell protocol is present, behind
+// the program name.
 CHAR16 gOptionText[kArgumentTextBytes];
-CHAR16 *gOptionVector[kMaxArguments];
+const CHAR16 *gOptionVector[kMaxArguments];
+
+// Set when the last fetch or conversion had to drop an argument or cut its text.
+bool gArgumentsCut = false;
 
 // Appends the UTF-8 form of `c` at `pos` if it fits before `end`; returns false when it does not.
 bool PutUtf8(uint32_t c, int &pos, int end) {
@@ -43,26 +47,58 @@ bool PutUtf8(uint32_t c, int &pos, int end) {
   return true;
 }
 
-// Splits the loaded image's option string (UCS-2, space separated) into words.
-UINTN SplitLoadOptions(EFI_LOADED_IMAGE_PROTOCOL *image) {
-  if (!image || !image->LoadOptions)
+// True when the NUL-terminated `word` names an .efi file, in any case.
+bool NamesEfiFile(const CHAR16 *word) {
+  UINTN length = 0;
+  while (word[length] != 0)
+    ++length;
+  if (length < 5 || word[length - 4] != u'.')
+    return false;
+  const char16_t *ext = u"efi";
+  for (int i = 0; i < 3; ++i) {
+    CHAR16 c = word[length - 3 + i];
+    if (c >= u'A' && c <= u'Z')
+      c = static_cast<CHAR16>(c - u'A' + u'a');
+    if (c != ext[i])
+      return false;
+  }
+  return true;
+}
+
+// Splits the loaded image's option string (UCS-2, space separated) into words. A boot manager
+// passes only the options, a shell-like launcher the program name first: the first word is taken
+// as the name only when it names an .efi file, else `programName` stands in front of every word.
+UINTN SplitLoadOptions(EFI_LOADED_IMAGE_PROTOCOL *image, const CHAR16 *programName) {
+  if (!image)
     return 0;
-  UINTN chars = image->LoadOptionsSize / 2;
-  if (chars > kArgumentTextBytes - 1)
+  UINTN chars = image->LoadOptions ? image->LoadOptionsSize / 2 : 0;
+  if (chars > kArgumentTextBytes - 1) {
     chars = kArgumentTextBytes - 1;
+    gArgumentsCut = true;
+  }
   const CHAR16 *src = static_cast<const CHAR16 *>(image->LoadOptions);
-  UINTN count = 0;
+  gOptionVector[0] = programName;
+  UINTN count = 1;
   bool inWord = false;
   UINTN i = 0;
   for (; i < chars && src[i] != 0; ++i) {
     CHAR16 c = src[i];
     bool separator = c == u' ' || c == u'\t';
     gOptionText[i] = separator ? 0 : c;
-    if (!separator && !inWord && count < kMaxArguments)
-      gOptionVector[count++] = &gOptionText[i];
+    if (!separator && !inWord) {
+      if (count < kMaxArguments)
+        gOptionVector[count++] = &gOptionText[i];
+      else
+        gArgumentsCut = true;
+    }
     inWord = !separator;
   }
   gOptionText[i] = 0;
+  if (count >= 2 && NamesEfiFile(gOptionVector[1])) {
+    for (UINTN k = 1; k < count; ++k)
+      gOptionVector[k - 1] = gOptionVector[k];
+    --count;
+  }
   return count;
 }
 
@@ -70,7 +106,10 @@ UINTN SplitLoadOptions(EFI_LOADED_IMAGE_PROTOCOL *image) {
 
 int ConvertArguments(const CHAR16 *const *argv, UINTN argc, char ***out) {
   int kept = 0;
+  gArgumentsCut = false;
   if (argv) {
+    if (argc > static_cast<UINTN>(kMaxArguments))
+      gArgumentsCut = true;
     int pos = 0;
     // The count decides the command, so every argument kept gets at least its NUL: the text of
     // each one stops short of the bytes the NULs of those after it need.
@@ -87,8 +126,10 @@ int ConvertArguments(const CHAR16 *const *argv, UINTN argc, char ***out) {
         } else if (c >= 0xD800 && c <= 0xDFFF) {
           c = 0xFFFD; // a lone surrogate has no UTF-8 form
         }
-        if (!PutUtf8(c, pos, textEnd))
+        if (!PutUtf8(c, pos, textEnd)) {
+          gArgumentsCut = true;
           break;
+        }
       }
       gArgumentText[pos++] = 0;
     }
@@ -98,9 +139,14 @@ int ConvertArguments(const CHAR16 *const *argv, UINTN argc, char ***out) {
   return kept;
 }
 
-int GetShellArguments(EFI_HANDLE image, char ***argv) {
-  CHAR16 **wideArgv = nullptr;
+bool ArgumentsWereCut() {
+  return gArgumentsCut;
+}
+
+int GetShellArguments(EFI_HANDLE image, const CHAR16 *programName, char ***argv) {
+  const CHAR16 *const *wideArgv = nullptr;
   UINTN wideArgc = 0;
+  bool optionsCut = false;
   void *iface = nullptr;
   if (HandleProtocol(image, kShellParametersProtocolGuid, &iface) == EFI_SUCCESS && iface) {
     auto *params = static_cast<EFI_SHELL_PARAMETERS_PROTOCOL *>(iface);
@@ -111,9 +157,13 @@ int GetShellArguments(EFI_HANDLE image, char ***argv) {
     wideArgv = shell->Argv;
     wideArgc = shell->Argc;
   } else if (HandleProtocol(image, kLoadedImageProtocolGuid, &iface) == EFI_SUCCESS) {
-    wideArgc = SplitLoadOptions(static_cast<EFI_LOADED_IMAGE_PROTOCOL *>(iface));
+    gArgumentsCut = false;
+    wideArgc = SplitLoadOptions(static_cast<EFI_LOADED_IMAGE_PROTOCOL *>(iface), programName);
     wideArgv = gOptionVector;
+    optionsCut = gArgumentsCut;
   }
 
-  return ConvertArguments(wideArgv, wideArgc, argv);
+  int argc = ConvertArguments(wideArgv, wideArgc, argv);
+  gArgumentsCut = gArgumentsCut || optionsCut;
+  return argc;
 }

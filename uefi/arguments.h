@@ -13,7 +13,11 @@ constexpr int kArgumentTextBytes = 2048;
 // Converts `argc` UCS-2 strings into the static narrow vector; returns the count kept.
 int ConvertArguments(const CHAR16 *const *argv, UINTN argc, char ***out);
 
+// True when the last GetShellArguments or ConvertArguments dropped an argument or cut one short.
+bool ArgumentsWereCut();
+
 // Fetches the arguments the shell handed to `image` (the shell parameters protocol, the older
-// shell interface, or else the loaded image's option string) and converts them. Needs
-// SetFirmware first.
-int GetShellArguments(EFI_HANDLE image, char ***argv);
+// shell interface, or else the loaded image's option string) and converts them. The option
+// string carries a program name only when its first word names an .efi file; otherwise
+// `programName` is element 0. Needs SetFirmware first.
+int GetShellArguments(EFI_HANDLE image, const CHAR16 *programName, char ***argv);

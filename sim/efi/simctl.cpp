@@ -343,6 +343,6 @@ extern "C" EFI_STATUS EFIAPI SimctlEntry(EFI_HANDLE image, EFI_SYSTEM_TABLE *sys
   SetFirmware(image, systemTable);
   gControl = nullptr;
   char **argv = nullptr;
-  int argc = GetShellArguments(image, &argv);
+  int argc = GetShellArguments(image, u"simctl.efi", &argv);
   return Run(argc, argv);
 }

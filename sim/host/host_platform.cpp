@@ -77,6 +77,8 @@ void SetArguments(HostPlatform::State &s, const std::vector<std::string> &args) 
       s.loadOptions += u' ';
     s.loadOptions += s.argumentText[i];
   }
+  if (s.options.rawLoadOptions)
+    s.loadOptions = Utf8ToUcs2(*s.options.rawLoadOptions);
   s.loadedImage.LoadOptions = s.loadOptions.data();
   s.loadedImage.LoadOptionsSize = static_cast<uint32_t>((s.loadOptions.size() + 1) * 2);
 }

@@ -17,6 +17,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,9 @@ struct HostOptions {
   bool smbusPresent = true;         // false: no handle carries the SMBus protocol
   bool handleProtocolFails = false; // HandleProtocol(SMBus GUID) gives EFI_UNSUPPORTED
   ArgumentSource arguments = ArgumentSource::ShellParameters;
+  // With LoadOptions: the option string as given (UTF-8), as a boot manager passes it, instead of
+  // the run's arguments joined by spaces.
+  std::optional<std::string> rawLoadOptions;
   bool failAllAllocations = false;   // every AllocatePool gives EFI_OUT_OF_RESOURCES
   uint64_t failAllocationNumber = 0; // 1-based AllocatePool call (over the platform's life) that
                                      // fails; 0: none

@@ -49,6 +49,12 @@ while read -r index file length crc; do
   [ "$bytes" = "$length" ] || fail "$file: test pattern has $bytes bytes, want $length"
   grep -q "^first 2$" "$work/first.$index" || fail "$file: test pattern does not begin with 0x02"
 done <"$manifest"
+# A second configure with nothing changed leaves the generated sources alone, so nothing recompiles.
+before=$(stat -c %y "$generated" "${generated%.cpp}.h" | sha256sum)
+sleep 1
+configure "$work/none" "$work/b-none" || fail "the second configure failed"
+after=$(stat -c %y "$generated" "${generated%.cpp}.h" | sha256sum)
+[ "$before" = "$after" ] || fail "a configure with nothing changed rewrote the generated sources"
 if configure "$work/none" "$work/b-genuine" -DPANELUP_REQUIRE_GENUINE_IMAGES=ON; then
   fail "missing images were accepted although genuine images are required"
 fi

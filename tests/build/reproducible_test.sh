@@ -31,6 +31,12 @@ tar -C "$src" --exclude='./build*' --exclude=./.git --exclude="./${work#"$src"/}
   tar -C "$work/sources-copy" -xf -
 
 build "$src" "$work/first"
+# Built again at once, the tree is up to date: nothing compiles or links.
+again=$(cmake --build "$work/first" 2>&1) || { echo "$again"; echo "FAIL: the second build failed"; exit 1; }
+if grep -E "Building|Linking" <<<"$again"; then
+  echo "FAIL: a second build with nothing changed compiled or linked"
+  exit 1
+fi
 sleep 1 # a second later, so an embedded time differs
 build "$work/sources-copy" "$work/second-build"
 

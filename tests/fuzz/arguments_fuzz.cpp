@@ -126,6 +126,8 @@ void CheckRun(sim::HostPlatform &p, int64_t status, const sim::HostOptions &o,
   for (size_t i = 0; i < o.cmos.size(); ++i)
     if (!ToolOwnedCmos(i) && p.Cmos(static_cast<uint8_t>(i)) != o.cmos[i])
       Fail("CMOS byte outside the tool's own changed", static_cast<long long>(i));
+  if (ArgumentsWereCut() && !p.Trace().empty())
+    Fail("a run with a cut argument reached the chip", static_cast<long long>(p.Trace().size()));
   // Only an update that got as far as comparing may have touched the flash; a passed one must
   // leave the chip its own key area.
   const sim::BridgeChip &chip = p.Chip();
@@ -197,6 +199,8 @@ void CheckConversion(const uint8_t *data, size_t size) {
   for (size_t i = 0; i < kept; ++i)
     needed += Utf8Length(Expected(words[i])) + 1;
   const bool fits = needed <= size_t{kArgumentTextBytes};
+  if (ArgumentsWereCut() != (!fits || words.size() > kept))
+    Fail("a cut reported wrong", count);
   for (int i = 0; i < count; ++i) {
     const std::string bytes = out[i];
     for (size_t b = 0; b + 1 < bytes.size(); ++b)

@@ -219,9 +219,9 @@ TEST(Run, OlderShellAndLoadOptionsCarryTheSameArguments) {
 
 TEST(Run, LongAndNonAsciiArgumentsAreConvertedWithinBounds) {
   HostPlatform p;
-  // Only the first two characters of the switch count, however long the operand.
-  EXPECT_EQ(p.Run({"Panelup.efi", "/s" + std::string(5000, 'x')}), 22);
-  EXPECT_EQ(p.Run({"Panelup.efi", "/S" + std::string(3000, 'x') + "\xF0\x9F\x98\x80"}), 22);
+  // Only the first two characters of the switch count, however long the operand that fits.
+  EXPECT_EQ(p.Run({"Panelup.efi", "/s" + std::string(2000, 'x')}), 22);
+  EXPECT_EQ(p.Run({"Panelup.efi", "/S" + std::string(1900, 'x') + "\xF0\x9F\x98\x80"}), 22);
   // Three-byte and four-byte UTF-8 forms fill the text store faster than ASCII.
   std::string wide;
   for (int i = 0; i < 1500; ++i)
@@ -240,6 +240,74 @@ TEST(Run, ALongOperandDoesNotCostTheArgumentsAfterIt) {
   EXPECT_EQ(p.Run({"Panelup.efi", "/q", std::string(3000, '1'), "6"}), 255);
   EXPECT_EQ(p.CountCalls(ConsoleOp::ClearScreen), 2);
   EXPECT_TRUE(p.PoolBalanced());
+}
+
+// A cut operand is another operand: a CID of 2,999 zeros and a 2, cut before the 2, reads 0 and
+// would flash entry 4. Whatever was cut, the run is that of an unrecognised switch.
+TEST(Run, ACutArgumentNeverReachesTheChip) {
+  const std::string cid = std::string(2999, '0') + "2";
+  {
+    HostPlatform p;
+    EXPECT_EQ(p.Run({"Panelup.efi", "/f", cid, "6"}), 255);
+    EXPECT_TRUE(p.Trace().empty());
+    EXPECT_TRUE(p.EcLog().empty());
+    EXPECT_EQ(p.ScreenText().find_first_not_of(" \n"), std::string::npos) << "screen left blank";
+    EXPECT_EQ(p.Cmos(0x79), 0);
+
+    EXPECT_EQ(p.Run({"Panelup.efi", "/s" + std::string(3000, 'x')}), 0);
+    EXPECT_TRUE(p.Trace().empty());
+    EXPECT_TRUE(ScreenHas(p, kBannerRow));
+    EXPECT_EQ(p.Run({"Panelup.efi", "/g", "20220909042" + std::string(3000, '9')}), 31);
+    EXPECT_FALSE(ScreenHas(p, "support List"));
+    // The text store is shared: a long last operand cuts the /f form as well.
+    EXPECT_EQ(p.Run({"Panelup.efi", "/f", "2", "6" + std::string(3000, ' ')}), 255);
+    EXPECT_TRUE(p.Trace().empty());
+  }
+
+  // Through the loaded image's option string, cut by its own bound: the PID falls behind the cut,
+  // which leaves three arguments.
+  HostOptions o;
+  o.arguments = sim::ArgumentSource::LoadOptions;
+  o.rawLoadOptions = "/f " + cid + " 6";
+  HostPlatform fromOptions(o);
+  EXPECT_EQ(fromOptions.Run({}), 31);
+  EXPECT_TRUE(fromOptions.Trace().empty());
+  EXPECT_TRUE(fromOptions.PoolBalanced());
+}
+
+// A boot manager passes only the options; a launcher that passes the program name first is told
+// apart by the .efi name.
+TEST(Run, LoadOptionsWithAndWithoutProgramName) {
+  struct Case {
+    const char *options;
+    int64_t status;
+  };
+  const Case cases[] = {
+      {"/s", 22},                              // options only: element 0 stands in
+      {"  /S  ", 22},                          // separators around it
+      {"Panelup.efi /s", 22},                  // name first
+      {"fs0:\\EFI\\BOOT\\PANELUP.EFI /g", 21}, // a path, any case
+      {"/q 2 6", 255},                         // three operands: the /f form's count
+      {"", 10},                                // no options: usage
+      {"Panelup.efi", 10},                     // only the name: usage
+      {"efi /s", 31},                          // not a file name: an operand
+      {"Panelup.efix /s", 31},
+      {"Panelup.efi Other.efi /s", 31}, // only the first word can be the name
+  };
+  for (const Case &c : cases) {
+    HostOptions o;
+    o.arguments = sim::ArgumentSource::LoadOptions;
+    o.rawLoadOptions = c.options;
+    HostPlatform p(o);
+    EXPECT_EQ(p.Run({}), c.status) << "options '" << c.options << "'";
+  }
+  HostOptions o;
+  o.arguments = sim::ArgumentSource::LoadOptions;
+  o.rawLoadOptions = "/f 2 6";
+  HostPlatform p(o);
+  EXPECT_EQ(p.Run({}), 0);
+  EXPECT_TRUE(ScreenHas(p, "VTQ_005C Compare  pass!"));
+  EXPECT_EQ(p.Cmos(0x72), 19) << "entry 6, 2.6.19, flashed";
 }
 
 TEST(Run, RepeatedRunsOnOneMachine) {
