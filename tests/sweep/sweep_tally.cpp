@@ -229,9 +229,9 @@ bool MergeReport(const std::string &path, Tally *tally, std::string *error) {
       if (ok)
         tally->ForTarget(key).reference = r;
     } else if (ok && (words >> kindName) && ParseKind(kindName, &kind)) {
-      KindTally &k = tally->ForTarget(key).kinds[KindNumber(kind)];
-      uint64_t n[6] = {};
       if (tag == "kind") {
+        KindTally &k = tally->ForTarget(key).kinds[KindNumber(kind)];
+        uint64_t n[6] = {};
         for (uint64_t &v : n)
           words >> v;
         k.runs += n[0], k.struck += n[1], k.falseSuccesses += n[2], k.keyDamagedSuccesses += n[3];
