@@ -1,5 +1,6 @@
 #include "app/main.h"
 
+#include "app/exit_status.h"
 #include "app/operands.h"
 #include "app/version_query.h"
 #include "catalogue/catalogue.h"
@@ -32,12 +33,13 @@ int32_t RunFlash(const char *cidOperand, const char *pidOperand) {
   uint8_t cid = static_cast<uint8_t>(OperandValue(cidOperand) & 0xFF);
   uint8_t pid = static_cast<uint8_t>(OperandValue(pidOperand) & 0xFF);
   SetAttribute(kAttributeWhite);
-  if (EfiIsError(LocateChipBus())) {
-    ReleaseChipBus();
-    return kExitBusNotFound;
+  int32_t result = kExitBusNotFound;
+  {
+    ChipBusHold hold;
+    if (EfiIsError(LocateChipBus()))
+      return kExitBusNotFound;
+    result = UpdateProcedure(cid, pid);
   }
-  int32_t result = UpdateProcedure(cid, pid);
-  ReleaseChipBus();
   SetAttribute(kAttributeWhite);
   return result;
 }
@@ -54,7 +56,7 @@ void ResetRunState() {
 int32_t PanelupMain(int argc, char **argv) {
   ResetRunState();
   if (argc < 1)
-    return 0;
+    return kExitOk;
   ClearScreen();
   ShowBanner();
   if (argc == 1) {
@@ -69,7 +71,7 @@ int32_t PanelupMain(int argc, char **argv) {
     }
     if (IsSwitch(argv[1], 's'))
       return VersionQuery();
-    return 0;
+    return kExitOk;
   case 3:
     if (!IsSwitch(argv[1], 'g') || !MatchesAccessCode(argv[2]))
       return kExitBadAccessForm;
@@ -82,6 +84,6 @@ int32_t PanelupMain(int argc, char **argv) {
       return kExitWrongChipOrSwitch;
     return RunFlash(argv[2], argv[3]);
   default:
-    return 0;
+    return kExitOk;
   }
 }

@@ -1,18 +1,16 @@
 #include "app/version_query.h"
 
-#include "app/main.h"
+#include "app/exit_status.h"
 #include "chip/registers.h"
 #include "console/console.h"
 
 int32_t VersionQuery() {
-  if (EfiIsError(LocateChipBus())) {
-    ReleaseChipBus();
+  ChipBusHold hold;
+  if (EfiIsError(LocateChipBus()))
     return kExitBusNotFound;
-  }
   FirmwareVersion v = ReadOnboardVersion();
   ReleaseRegisterAccess();
   Print(u"\n VTQ_001 LT7911D FW version [ CID_PID_Txx ] On board = [ %02d.%02d.%02d ]\n\n", v.cid,
         v.pid, v.txx);
-  ReleaseChipBus();
   return kExitVersionQuery;
 }

@@ -1,7 +1,6 @@
 #include "chip/flash.h"
 
 #include "chip/registers.h"
-#include "console/console.h"
 
 uint8_t HdcpKeyBuffer[kHdcpKeySize];
 uint8_t ReadBackBuffer[kReadBackBufferSize];
@@ -132,16 +131,14 @@ void WriteHdcpKeyToFlash() {
   FlashPostamble();
 }
 
-void WriteFirmwareToFlash(const uint8_t *image, uint16_t length) {
+void WriteFirmwareToFlash(const uint8_t *image, uint16_t length, PageLoadedHook onPageLoaded) {
   const uint16_t pages = PageCount(length);
   FlashPreamble();
   for (uint16_t p = 0; p < pages; ++p) {
     uint8_t page[kFlashPageSize];
     FillPage(page, image + PageOffset(p), BytesOnPage(length, p));
     LoadPage(page, PageForm::Firmware);
-    SetCursorPosition(0, 7);
-    int32_t percent = (static_cast<int32_t>(p) + 1) * 100 / static_cast<int32_t>(pages);
-    Print(u" VTQ_002E  =====Updating LT7911D  %d %% percent =====", percent);
+    onPageLoaded(p, pages);
     CommitPage(static_cast<uint32_t>(p) * kFlashPageSize);
   }
   FlashPostamble();

@@ -29,7 +29,9 @@ void SaveHdcpKeyFromFlash(uint8_t (&destination)[kHdcpKeySize]);
 void WriteHdcpKeyToFlash();
 // Reads the key area back into ReadBackBuffer at its own address, for the key compare.
 void ReadHdcpKeyFromFlash();
-void WriteFirmwareToFlash(const uint8_t *image, uint16_t length);
+// Called once per firmware page, between its data writes and its address writes.
+using PageLoadedHook = void (*)(uint16_t page, uint16_t pages);
+void WriteFirmwareToFlash(const uint8_t *image, uint16_t length, PageLoadedHook onPageLoaded);
 void ReadFirmwareFromFlash(uint16_t length);
 
 // Pages of a region of `length` bytes; the last one may be short.

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "chip/firmware_version.h"
-#include "uefi/protocols.h"
+#include "uefi/smbus_hc.h"
 
 constexpr UINTN kChipSmbusAddress = 0x2B;
 constexpr uint16_t kExpectedChipId = 0x1605;
@@ -22,6 +22,15 @@ EFI_STATUS LocateChipBus();
 void ReleaseChipBus();
 // Forgets the interface and handle list; a run starts from here.
 void ResetChipBus();
+
+// The one owner of the handle list: whoever searches for the bus holds one of these, and the list
+// goes back to the pool when it goes out of scope, on every path.
+struct ChipBusHold {
+  ChipBusHold() = default;
+  ~ChipBusHold() { ReleaseChipBus(); }
+  ChipBusHold(const ChipBusHold &) = delete;
+  ChipBusHold &operator=(const ChipBusHold &) = delete;
+};
 
 // Whether any transfer failed since the last ClearBusFault. Only the key-area save looks: before
 // the erase a failed transfer can still stop the update harmlessly, after it the compare finds

@@ -10,7 +10,7 @@ if(benchmark_FOUND)
     ${PANELUP_BENCH_DIR}/pe_image.cpp ${PANELUP_BENCH_DIR}/report.cpp
     ${PANELUP_BENCH_DIR}/run_measure.cpp)
   target_compile_options(panelup_bench PRIVATE ${PANELUP_WARNINGS})
-  target_link_libraries(panelup_bench PRIVATE panelup_sim panelup_host_tool benchmark::benchmark)
+  target_link_libraries(panelup_bench PRIVATE panelup_sim benchmark::benchmark)
 
   # Every entry's /f makes exactly the transactions the protocol needs; no timing is asserted.
   add_test(NAME bench_counts COMMAND panelup_bench --check)

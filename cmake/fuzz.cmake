@@ -18,7 +18,7 @@ if(PANELUP_FUZZ)
     target_compile_options(${name}_fuzz PRIVATE -fsanitize=fuzzer ${fuzz_sanitizers}
       ${PANELUP_WARNINGS})
     target_link_options(${name}_fuzz PRIVATE -fsanitize=fuzzer,address,undefined)
-    target_link_libraries(${name}_fuzz PRIVATE panelup_sim panelup_host_tool)
+    target_link_libraries(${name}_fuzz PRIVATE panelup_sim)
   endforeach()
 else()
   add_test(NAME fuzz_short

@@ -12,7 +12,11 @@ if(PANELUP_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
-add_library(panelup_host_tool STATIC ${PANELUP_TOOL_SOURCES})
+# The tool as the host tests run it: its sources, with port I/O going to the simulated platform
+# (sim/host/port_io_host.cpp reaches it through a hook, so the tool links nothing of it).
+set(PANELUP_HOST_TOOL_SOURCES ${PANELUP_TOOL_SOURCES}
+  ${PROJECT_SOURCE_DIR}/sim/host/port_io_host.cpp)
+add_library(panelup_host_tool STATIC ${PANELUP_HOST_TOOL_SOURCES})
 target_include_directories(panelup_host_tool PUBLIC ${PANELUP_TOOL_INCLUDES})
 target_compile_definitions(panelup_host_tool PUBLIC ${PANELUP_ACCESS_DEFINITIONS})
 target_compile_options(panelup_host_tool PRIVATE ${PANELUP_WARNINGS})
@@ -36,21 +40,20 @@ endif()
 set(PANELUP_EFI_DIR ${CMAKE_BINARY_DIR}/firmware)
 
 # The simulated platform: the chip model and bus (also built into SimChip.efi) and the host
-# firmware, ports and run harness used by the host tests.
+# firmware and ports; it runs the tool's entry, so it links the tool, never the other way round.
 find_package(GTest REQUIRED)
 file(GLOB PANELUP_SIM_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/sim/*.cpp
   ${PROJECT_SOURCE_DIR}/sim/host/*.cpp)
+list(REMOVE_ITEM PANELUP_SIM_SOURCES ${PROJECT_SOURCE_DIR}/sim/host/port_io_host.cpp)
 add_library(panelup_sim STATIC ${PANELUP_SIM_SOURCES})
 target_include_directories(panelup_sim PUBLIC ${PROJECT_SOURCE_DIR})
 target_compile_options(panelup_sim PRIVATE ${PANELUP_WARNINGS})
 target_link_libraries(panelup_sim PUBLIC panelup_host_tool)
-# The tool reaches ports and firmware through the simulated platform on the host.
-target_link_libraries(panelup_host_tool INTERFACE panelup_sim)
 
 file(GLOB PANELUP_HOST_TEST_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/host/*.cpp)
 add_executable(panelup_host_tests ${PANELUP_HOST_TEST_SOURCES})
 target_compile_options(panelup_host_tests PRIVATE ${PANELUP_WARNINGS})
-target_link_libraries(panelup_host_tests PRIVATE panelup_sim panelup_host_tool GTest::gtest_main)
+target_link_libraries(panelup_host_tests PRIVATE panelup_sim GTest::gtest_main)
 include(GoogleTest)
 gtest_discover_tests(panelup_host_tests PROPERTIES LABELS host DISCOVERY_TIMEOUT 60)
 

@@ -8,7 +8,7 @@
 set(PANELUP_SWEEP_SOURCES sweep_run.cpp sweep_rules.cpp sweep_tally.cpp)
 list(TRANSFORM PANELUP_SWEEP_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/tests/sweep/)
 add_executable(panelup_fault_sweep ${PROJECT_SOURCE_DIR}/tests/sweep/fault_sweep.cpp
-  ${PANELUP_SWEEP_SOURCES} ${PANELUP_TOOL_SOURCES} ${PANELUP_SIM_SOURCES})
+  ${PANELUP_SWEEP_SOURCES} ${PANELUP_HOST_TOOL_SOURCES} ${PANELUP_SIM_SOURCES})
 target_include_directories(panelup_fault_sweep PRIVATE ${PANELUP_TOOL_INCLUDES}
   ${PROJECT_SOURCE_DIR})
 target_compile_definitions(panelup_fault_sweep PRIVATE ${PANELUP_ACCESS_DEFINITIONS})
@@ -18,7 +18,7 @@ target_compile_options(panelup_fault_sweep PRIVATE ${PANELUP_WARNINGS} -O2)
 add_executable(panelup_sweep_tests ${PROJECT_SOURCE_DIR}/tests/sweep/sweep_rules_test.cpp
   ${PANELUP_SWEEP_SOURCES})
 target_compile_options(panelup_sweep_tests PRIVATE ${PANELUP_WARNINGS})
-target_link_libraries(panelup_sweep_tests PRIVATE panelup_sim panelup_host_tool GTest::gtest_main)
+target_link_libraries(panelup_sweep_tests PRIVATE panelup_sim GTest::gtest_main)
 gtest_discover_tests(panelup_sweep_tests PROPERTIES LABELS sweep DISCOVERY_TIMEOUT 60)
 
 # Quick tier: every index for the ignored write on /f 2 6, a seeded sample for the rest. The

@@ -9,7 +9,7 @@
 #pragma once
 
 #include "sim/bridge_chip.h"
-#include "uefi/protocols.h"
+#include "uefi/smbus_hc.h"
 
 namespace sim {
 

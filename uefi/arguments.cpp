@@ -1,6 +1,9 @@
 #include "uefi/arguments.h"
 
 #include "uefi/firmware.h"
+#include "uefi/loaded_image.h"
+#include "uefi/shell_interface.h"
+#include "uefi/shell_parameters.h"
 
 static_assert(kMaxArguments < kArgumentTextBytes, "every argument kept needs room for its NUL");
 

@@ -3,7 +3,7 @@
 // image we build.
 #pragma once
 
-#include "uefi/protocols.h"
+#include "uefi/efi_types.h"
 
 // Bounds of the converted argument vector. Arguments past kMaxArguments are dropped; text past
 // kArgumentTextBytes is cut at a character boundary, so conversion never overflows.

@@ -8,7 +8,6 @@
 
 using EFI_STATUS = uint64_t;
 using EFI_HANDLE = void *;
-using EFI_EVENT = void *;
 using UINTN = uint64_t;
 using BOOLEAN = uint8_t;
 using CHAR16 = char16_t;
@@ -42,7 +41,6 @@ constexpr bool EfiIsError(EFI_STATUS s) {
 }
 
 constexpr EFI_STATUS EFI_SUCCESS = 0;
-constexpr EFI_STATUS EFI_LOAD_ERROR = EfiError(1);
 constexpr EFI_STATUS EFI_INVALID_PARAMETER = EfiError(2);
 constexpr EFI_STATUS EFI_UNSUPPORTED = EfiError(3);
 constexpr EFI_STATUS EFI_BUFFER_TOO_SMALL = EfiError(5);
@@ -51,9 +49,11 @@ constexpr EFI_STATUS EFI_OUT_OF_RESOURCES = EfiError(9);
 constexpr EFI_STATUS EFI_NOT_FOUND = EfiError(14);
 constexpr EFI_STATUS EFI_PROTOCOL_ERROR = EfiError(24);
 
-// Memory types for AllocatePool.
-constexpr uint32_t EfiLoaderData = 2;
-constexpr uint32_t EfiBootServicesData = 4;
-
-// LocateHandleBuffer search types.
-constexpr uint32_t ByProtocol = 2;
+struct EFI_TABLE_HEADER {
+  uint64_t Signature;
+  uint32_t Revision;
+  uint32_t HeaderSize;
+  uint32_t CRC32;
+  uint32_t Reserved;
+};
+static_assert(sizeof(EFI_TABLE_HEADER) == 24);

@@ -1,6 +1,7 @@
 #include "uefi/entry.h"
 
 #include "app/main.h"
+#include "uefi/arguments.h"
 #include "uefi/firmware.h"
 
 namespace {
@@ -11,7 +12,7 @@ char gNoSwitch[] = "";
 } // namespace
 
 extern "C" EFI_STATUS EFIAPI EfiMain(EFI_HANDLE image, EFI_SYSTEM_TABLE *systemTable) {
-  SetFirmware(image, systemTable);
+  SetFirmware(systemTable);
 
   char **argv = nullptr;
   int argc = GetShellArguments(image, u"Panelup.efi", &argv);

@@ -2,6 +2,6 @@
 // main entry.
 #pragma once
 
-#include "uefi/arguments.h"
+#include "uefi/system_table.h"
 
 extern "C" EFI_STATUS EFIAPI EfiMain(EFI_HANDLE image, EFI_SYSTEM_TABLE *systemTable);

@@ -3,10 +3,8 @@
 EFI_SYSTEM_TABLE *gST = nullptr;
 EFI_BOOT_SERVICES *gBS = nullptr;
 EFI_RUNTIME_SERVICES *gRT = nullptr;
-EFI_HANDLE gImageHandle = nullptr;
 
-void SetFirmware(EFI_HANDLE image, EFI_SYSTEM_TABLE *systemTable) {
-  gImageHandle = image;
+void SetFirmware(EFI_SYSTEM_TABLE *systemTable) {
   gST = systemTable;
   gBS = systemTable ? systemTable->BootServices : nullptr;
   gRT = systemTable ? systemTable->RuntimeServices : nullptr;

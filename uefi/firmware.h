@@ -1,14 +1,13 @@
 // The firmware handed to the tool at entry, and thin wrappers around the boot services used.
 #pragma once
 
-#include "uefi/protocols.h"
+#include "uefi/system_table.h"
 
 extern EFI_SYSTEM_TABLE *gST;
 extern EFI_BOOT_SERVICES *gBS;
 extern EFI_RUNTIME_SERVICES *gRT;
-extern EFI_HANDLE gImageHandle;
 
-void SetFirmware(EFI_HANDLE image, EFI_SYSTEM_TABLE *systemTable);
+void SetFirmware(EFI_SYSTEM_TABLE *systemTable);
 
 EFI_STATUS AllocatePool(UINTN size, void **buffer);
 void FreePool(void *buffer);

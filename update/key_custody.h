@@ -4,7 +4,7 @@
 #pragma once
 
 #include "chip/flash_layout.h"
-#include "uefi/protocols.h"
+#include "uefi/runtime_services.h"
 
 // The backup variable: the key area's bytes and nothing else. Not readable at runtime, so an
 // operating system booted later never sees a chip's key material.

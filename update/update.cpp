@@ -1,5 +1,6 @@
 #include "update/update.h"
 
+#include "app/exit_status.h"
 #include "catalogue/catalogue.h"
 #include "chip/flash.h"
 #include "chip/registers.h"
@@ -7,10 +8,9 @@
 #include "platform/cmos.h"
 #include "uefi/firmware.h"
 #include "update/key_custody.h"
+#include "update/outcome.h"
 
 namespace {
-
-constexpr int32_t kExitChipIdWrong = 255;
 
 FirmwareVersion gOnboardVersion;
 FirmwareVersion gTargetVersion;
@@ -52,7 +52,14 @@ int32_t ReportSuccess() {
   Print(u"\n ================PASS================n");
   Print(u"\n Please shutdown you system and power On again\n \n");
   SetUpdateStatus(kStatusEnded);
-  return 0;
+  return kExitOk;
+}
+
+// The progress line, drawn over itself on row 7 once per page.
+void ShowProgress(uint16_t page, uint16_t pages) {
+  SetCursorPosition(0, 7);
+  int32_t percent = (static_cast<int32_t>(page) + 1) * 100 / static_cast<int32_t>(pages);
+  Print(u" VTQ_002E  =====Updating LT7911D  %d %% percent =====", percent);
 }
 
 int32_t Update(uint8_t requestedCid, uint8_t requestedPid) {
@@ -76,7 +83,7 @@ int32_t Update(uint8_t requestedCid, uint8_t requestedPid) {
     Print(u"\nVTQ_001   Read chipid fail(chipid[%04X] !=0x1605),please check hardware", chipId);
     SetUpdateStatus(kStatusStoppedBeforeErase);
     Print(u"\n VTQ_002L  the chip offline");
-    return kExitChipIdWrong;
+    return kExitWrongChipOrSwitch;
   }
   Print(u"\n VTQ_001   Read chipid PASS");
   Stall(10000);
@@ -99,7 +106,7 @@ int32_t Update(uint8_t requestedCid, uint8_t requestedPid) {
   Stall(1000000);
 
   Print(u"\n VTQ_002D  WriteFirmwareToFlash");
-  WriteFirmwareToFlash(entry.image, entry.length);
+  WriteFirmwareToFlash(entry.image, entry.length, ShowProgress);
 
   SetUpdateStatus(kStatusFirmwareWritten);
   Print(u"\n VTQ_002F  WriteHdcpKeyToFlash");

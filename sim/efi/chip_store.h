@@ -11,7 +11,7 @@
 #pragma once
 
 #include "sim/bridge_chip.h"
-#include "uefi/protocols.h"
+#include "uefi/efi_types.h"
 
 // Our own GUID (620D4C8F-8ABB-497B-B229-31B6DE21B68C), generated for these variables.
 inline constexpr EFI_GUID kChipStoreGuid = {

@@ -5,7 +5,7 @@
 
 #include "sim/bridge_chip.h"
 #include "sim/sim_bus.h"
-#include "uefi/protocols.h"
+#include "uefi/efi_types.h"
 
 // Raise whenever this structure or the meaning of a member changes.
 constexpr uint32_t kSimControlVersion = 2;

@@ -52,8 +52,8 @@ void EFIAPI PowerCycle(SIM_CONTROL_PROTOCOL * /*This*/) {
 
 } // namespace
 
-extern "C" EFI_STATUS EFIAPI SimChipEntry(EFI_HANDLE image, EFI_SYSTEM_TABLE *systemTable) {
-  SetFirmware(image, systemTable);
+extern "C" EFI_STATUS EFIAPI SimChipEntry(EFI_HANDLE /*image*/, EFI_SYSTEM_TABLE *systemTable) {
+  SetFirmware(systemTable);
   sim::gSimNowMicros = 0;
 
   sim::ChipPowerOn(gChip, sim::ChipConfig{});

@@ -340,7 +340,7 @@ EFI_STATUS Run(int argc, char **argv) {
 } // namespace
 
 extern "C" EFI_STATUS EFIAPI SimctlEntry(EFI_HANDLE image, EFI_SYSTEM_TABLE *systemTable) {
-  SetFirmware(image, systemTable);
+  SetFirmware(systemTable);
   gControl = nullptr;
   char **argv = nullptr;
   int argc = GetShellArguments(image, u"simctl.efi", &argv);

@@ -21,6 +21,7 @@ EFI_STATUS Allocate(HostPlatform::State &s, UINTN size, void **buffer) {
   uint64_t call = ++s.allocationCalls;
   if (s.options.failAllAllocations || call == s.options.failAllocationNumber) {
     ++s.poolStats.failedAllocations;
+    s.events.emplace_back(PoolCall{true, size, EFI_OUT_OF_RESOURCES});
     return EFI_OUT_OF_RESOURCES;
   }
   HostPlatform::State::PoolBlock block{size, false, std::make_unique<uint8_t[]>(size ? size : 1)};
@@ -34,6 +35,7 @@ EFI_STATUS Allocate(HostPlatform::State &s, UINTN size, void **buffer) {
   if (st.outstandingBytes > st.peakBytes)
     st.peakBytes = st.outstandingBytes;
   *buffer = p;
+  s.events.emplace_back(PoolCall{true, size, EFI_SUCCESS});
   return EFI_SUCCESS;
 }
 
@@ -46,20 +48,20 @@ EFI_STATUS EFIAPI AllocatePool(uint32_t poolType, UINTN size, void **buffer) {
 EFI_STATUS EFIAPI FreePool(void *buffer) {
   HostPlatform::State &s = ActiveState();
   auto it = s.pool.find(buffer);
-  if (it == s.pool.end()) {
-    s.poolErrors.push_back(Describe("FreePool of a pointer never allocated:", buffer));
+  if (it == s.pool.end() || it->second.freed) {
+    s.poolErrors.push_back(Describe(it == s.pool.end() ? "FreePool of a pointer never allocated:"
+                                                       : "FreePool of a pointer already freed:",
+                                    buffer));
+    s.events.emplace_back(PoolCall{false, 0, EFI_INVALID_PARAMETER});
     return EFI_INVALID_PARAMETER;
   }
   HostPlatform::State::PoolBlock &block = it->second;
-  if (block.freed) {
-    s.poolErrors.push_back(Describe("FreePool of a pointer already freed:", buffer));
-    return EFI_INVALID_PARAMETER;
-  }
   block.freed = true;
   std::memset(block.memory.get(), kFreedPoolByte, block.size);
   --s.poolStats.outstandingCount;
   s.poolStats.outstandingBytes -= block.size;
   ++s.poolStats.frees;
+  s.events.emplace_back(PoolCall{false, block.size, EFI_SUCCESS});
   return EFI_SUCCESS;
 }
 
@@ -146,7 +148,7 @@ EFI_STATUS EFIAPI LocateProtocol(const EFI_GUID *protocol, void * /*registration
 }
 
 EFI_STATUS EFIAPI Stall(UINTN microseconds) {
-  ActiveState().stalls.push_back(microseconds);
+  ActiveState().events.emplace_back(StallCall{microseconds});
   gSimNowMicros += microseconds;
   return EFI_SUCCESS;
 }

@@ -1,12 +1,12 @@
-// ConOut of the host firmware: an 80x25 text screen with a cursor and per-cell attributes, and a
-// log of every call.
+// ConOut of the host firmware: an 80x25 text screen with a cursor and per-cell attributes. Every
+// call is an event.
 #include "sim/host/host_firmware.h"
 
 namespace sim {
 namespace {
 
 void Log(HostPlatform::State &s, ConsoleOp op, uint64_t a = 0, uint64_t b = 0) {
-  s.consoleLog.push_back(ConsoleCall{op, a, b, {}});
+  s.events.emplace_back(ConsoleCall{op, a, b, {}});
 }
 
 void BlankRow(HostPlatform::State &s, int row) {
@@ -71,11 +71,9 @@ EFI_STATUS EFIAPI OutputString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL * /*This*/, const
   if (text == nullptr)
     return EFI_INVALID_PARAMETER;
   HostPlatform::State &s = ActiveState();
-  std::u16string logged(text);
-  s.outputLog.push_back(logged);
-  s.consoleLog.push_back(ConsoleCall{ConsoleOp::OutputString, 0, 0, logged});
-  for (char16_t ch : logged)
-    Put(s, ch);
+  for (const CHAR16 *ch = text; *ch != 0; ++ch)
+    Put(s, *ch);
+  s.events.emplace_back(ConsoleCall{ConsoleOp::OutputString, 0, 0, text});
   return EFI_SUCCESS;
 }
 

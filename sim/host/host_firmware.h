@@ -8,26 +8,31 @@
 #include <vector>
 
 #include "sim/host/host_platform.h"
+#include "uefi/loaded_image.h"
+#include "uefi/shell_interface.h"
+#include "uefi/shell_parameters.h"
 
 namespace sim {
 
+constexpr uint16_t kCmosIndexPort = 0x70;
+constexpr uint16_t kCmosDataPort = 0x71;
+constexpr uint16_t kEcCommandPort = 0x66;
+
 struct HostPlatform::State {
   HostOptions options;
+  std::vector<Event> events; // the current run's
 
   // ConOut and its screen model.
   EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL conOut{};
   SIMPLE_TEXT_OUTPUT_MODE mode{};
   char16_t screen[kScreenRows][kScreenColumns]{};
   uint8_t attributes[kScreenRows][kScreenColumns]{};
-  std::vector<ConsoleCall> consoleLog;
-  std::vector<std::u16string> outputLog;
 
   // Boot services and the system table.
   EFI_BOOT_SERVICES bootServices{};
   EFI_SYSTEM_TABLE systemTable{};
   EFI_RUNTIME_SERVICES runtimeServices{};
   std::vector<StoredVariable> variables;
-  std::vector<VariableCall> variableLog;
   struct PoolBlock {
     size_t size;
     bool freed;
@@ -41,7 +46,6 @@ struct HostPlatform::State {
     std::vector<std::pair<EFI_GUID, void *>> protocols;
   };
   std::vector<std::unique_ptr<Handle>> handles;
-  std::vector<uint64_t> stalls;
 
   // The image and its arguments.
   EFI_HANDLE image = nullptr;
@@ -55,13 +59,10 @@ struct HostPlatform::State {
   // Ports.
   std::array<uint8_t, 128> cmos{};
   uint8_t cmosIndex = 0;
-  std::vector<uint8_t> ecLog;
-  std::vector<PortAccess> portLog;
 
-  // The SMBus controller and the chip behind it.
+  // The SMBus controllers; the chip is behind the first.
   std::unique_ptr<BridgeChip> chip;
-  SimBus bus{};
-  std::vector<Transaction> trace;
+  std::vector<std::unique_ptr<SimBus>> buses;
 
   uint64_t runStartMicros = 0;
   uint64_t runEndMicros = 0;
@@ -73,6 +74,7 @@ HostPlatform::State &ActiveState();
 void InstallConsole(HostPlatform::State &s);
 void InstallBootServices(HostPlatform::State &s);
 void InstallRuntimeServices(HostPlatform::State &s);
+void InstallPorts(HostPlatform::State &s);
 // Adds `iface` under `guid` to *handle, making a new handle when *handle is nullptr.
 EFI_STATUS AddProtocol(HostPlatform::State &s, EFI_HANDLE *handle, const EFI_GUID &guid,
                        void *iface);

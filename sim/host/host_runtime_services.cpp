@@ -79,7 +79,7 @@ EFI_STATUS EFIAPI GetVariable(const CHAR16 *name, const EFI_GUID *guid, uint32_t
   HostPlatform::State &s = ActiveState();
   UINTN given = size ? *size : 0;
   EFI_STATUS status = Get(s, name, guid, attributes, size, data);
-  s.variableLog.push_back(VariableCall{false, name ? NameOf(name) : u"", 0, given, status});
+  s.events.emplace_back(VariableCall{false, name ? NameOf(name) : u"", 0, given, status});
   return status;
 }
 
@@ -87,7 +87,7 @@ EFI_STATUS EFIAPI SetVariable(const CHAR16 *name, const EFI_GUID *guid, uint32_t
                               UINTN size, const void *data) {
   HostPlatform::State &s = ActiveState();
   EFI_STATUS status = Set(s, name, guid, attributes, size, data);
-  s.variableLog.push_back(VariableCall{true, name ? NameOf(name) : u"", attributes, size, status});
+  s.events.emplace_back(VariableCall{true, name ? NameOf(name) : u"", attributes, size, status});
   return status;
 }
 
@@ -112,10 +112,6 @@ void HostPlatform::PutVariable(const StoredVariable &variable) {
   if (it != state_->variables.end())
     state_->variables.erase(it);
   state_->variables.push_back(variable);
-}
-
-const std::vector<VariableCall> &HostPlatform::VariableLog() const {
-  return state_->variableLog;
 }
 
 } // namespace sim

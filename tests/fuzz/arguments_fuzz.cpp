@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "sim/host/host_platform.h"
+#include "sim/host/text.h"
 #include "uefi/arguments.h"
 
 namespace {
@@ -70,7 +71,7 @@ sim::HostOptions OptionsFrom(const uint8_t *setUp) {
   sim::HostOptions o;
   switch (setUp[0] & 3) {
   case 1:
-    o.smbusPresent = false;
+    o.smbusControllers = 0;
     break;
   case 2:
     o.handleProtocolFails = true;
@@ -119,15 +120,16 @@ void CheckRun(sim::HostPlatform &p, int64_t status, const sim::HostOptions &o,
     Fail("pool not balanced, allocations outstanding",
          static_cast<long long>(p.Pool().outstandingCount));
   }
-  if (p.CursorColumn() < 0 || p.CursorColumn() >= sim::kScreenColumns)
-    Fail("cursor column off the screen", p.CursorColumn());
-  if (p.CursorRow() < 0 || p.CursorRow() >= sim::kScreenRows)
-    Fail("cursor row off the screen", p.CursorRow());
+  if (p.Mode().CursorColumn < 0 || p.Mode().CursorColumn >= sim::kScreenColumns)
+    Fail("cursor column off the screen", p.Mode().CursorColumn);
+  if (p.Mode().CursorRow < 0 || p.Mode().CursorRow >= sim::kScreenRows)
+    Fail("cursor row off the screen", p.Mode().CursorRow);
   for (size_t i = 0; i < o.cmos.size(); ++i)
     if (!ToolOwnedCmos(i) && p.Cmos(static_cast<uint8_t>(i)) != o.cmos[i])
       Fail("CMOS byte outside the tool's own changed", static_cast<long long>(i));
-  if (ArgumentsWereCut() && !p.Trace().empty())
-    Fail("a run with a cut argument reached the chip", static_cast<long long>(p.Trace().size()));
+  if (ArgumentsWereCut() && !p.Recorded<sim::Transaction>().empty())
+    Fail("a run with a cut argument reached the chip",
+         static_cast<long long>(p.Recorded<sim::Transaction>().size()));
   // Only an update that got as far as comparing may have touched the flash; a passed one must
   // leave the chip its own key area.
   const sim::BridgeChip &chip = p.Chip();

@@ -3,6 +3,7 @@
 
 #include "catalogue/catalogue.h"
 #include "platform/cmos.h"
+#include "records.h"
 #include "sim/host/host_platform.h"
 #include "uefi/firmware.h"
 
@@ -49,7 +50,7 @@ TEST(Cmos, PortAccessesAreExactlyTheMailboxProtocol) {
       {0x70, true, 0x71}, {0x71, true, 0x06}, {0x70, true, 0x71}, {0x71, false, 0x06},
       {0x70, true, 0x72}, {0x71, true, 0x13}, {0x70, true, 0x72}, {0x71, false, 0x13},
   };
-  EXPECT_EQ(p.PortLog(), expected);
+  EXPECT_EQ(p.Recorded<sim::PortAccess>(), expected);
   EXPECT_EQ(p.Cmos(0x70), 2);
   EXPECT_EQ(p.Cmos(0x71), 6);
   EXPECT_EQ(p.Cmos(0x72), 19);
@@ -57,8 +58,8 @@ TEST(Cmos, PortAccessesAreExactlyTheMailboxProtocol) {
   SetUpdateStatus(0xF4);
   SendEcCommand(0x8B);
   EXPECT_EQ(p.Cmos(0x79), 0xF4);
-  EXPECT_EQ(p.EcLog(), std::vector<uint8_t>{0x8B});
-  EXPECT_EQ(p.PortLog().back(), (A{0x66, true, 0x8B}));
+  EXPECT_EQ(EcBytes(p), std::vector<uint8_t>{0x8B});
+  EXPECT_EQ(p.Recorded<sim::PortAccess>().back(), (A{0x66, true, 0x8B}));
   EXPECT_EQ(ReadCmos(0x79), 0xF4);
 }
 
@@ -102,7 +103,7 @@ TEST(SupportList, ShowsEntriesOfTheCmosCidAndMarksTheCmosPid) {
                              "    05  |  02    08    04  |  8 inch     XF080J02A-N008",
                          }));
   EXPECT_TRUE(p.PoolBalanced());
-  EXPECT_TRUE(p.Trace().empty()) << "the list never touches the chip";
+  EXPECT_TRUE(p.Recorded<sim::Transaction>().empty()) << "the list never touches the chip";
 }
 
 TEST(SupportList, UnmarkedAndEmptyLists) {

@@ -6,7 +6,7 @@
 
 #include "chip/registers.h"
 #include "sim/host/host_platform.h"
-#include "trace_util.h"
+#include "records.h"
 #include "uefi/firmware.h"
 
 namespace {
@@ -40,7 +40,7 @@ EFI_STATUS EFIAPI SpyExecute(const EFI_SMBUS_HC_PROTOCOL *self, EFI_SMBUS_DEVICE
 class Registers : public ::testing::Test {
 protected:
   void SetUp() override {
-    SetFirmware(platform.ImageHandle(), platform.SystemTable());
+    SetFirmware(platform.SystemTable());
     ResetChipBus();
     ASSERT_EQ(LocateChipBus(), EFI_SUCCESS);
     gCalls.clear();
@@ -84,13 +84,13 @@ TEST_F(Registers, FailedReadYieldsFF) {
 
 TEST_F(Registers, ChipIdSequence) {
   EXPECT_EQ(ReadChipId(), 0x1605);
-  EXPECT_EQ(Steps(platform.Trace()), (std::vector<Step>{
-                                         {'W', 0xFF, 0x80},
-                                         {'W', 0xEE, 0x01},
-                                         {'W', 0xFF, 0xA0},
-                                         {'R', 0x00, 0x16},
-                                         {'R', 0x01, 0x05},
-                                     }));
+  EXPECT_EQ(Steps(platform), (std::vector<Step>{
+                                 {'W', 0xFF, 0x80},
+                                 {'W', 0xEE, 0x01},
+                                 {'W', 0xFF, 0xA0},
+                                 {'R', 0x00, 0x16},
+                                 {'R', 0x01, 0x05},
+                             }));
   EXPECT_TRUE(platform.Chip().hostAccess) << "ReadChipId leaves access granted";
 
   platform.Chip().config.idLow = 0x06;
@@ -106,24 +106,24 @@ TEST_F(Registers, OnboardVersionSequenceAndRelease) {
   EXPECT_EQ(v.pid, 3);
   EXPECT_EQ(v.txx, 4);
   ReleaseRegisterAccess();
-  EXPECT_EQ(Steps(platform.Trace()), (std::vector<Step>{
-                                         {'W', 0xFF, 0x80},
-                                         {'W', 0xEE, 0x01},
-                                         {'W', 0xFF, 0xD2},
-                                         {'R', 0x0C, 1},
-                                         {'R', 0x0D, 3},
-                                         {'R', 0x0E, 4},
-                                         {'W', 0xFF, 0x80},
-                                         {'W', 0xEE, 0x00},
-                                     }));
+  EXPECT_EQ(Steps(platform), (std::vector<Step>{
+                                 {'W', 0xFF, 0x80},
+                                 {'W', 0xEE, 0x01},
+                                 {'W', 0xFF, 0xD2},
+                                 {'R', 0x0C, 1},
+                                 {'R', 0x0D, 3},
+                                 {'R', 0x0E, 4},
+                                 {'W', 0xFF, 0x80},
+                                 {'W', 0xEE, 0x00},
+                             }));
   EXPECT_FALSE(platform.Chip().hostAccess);
 }
 
 TEST(RegistersWithoutBus, SearchFailuresAndNoAccessWithoutAnInterface) {
   sim::HostOptions options;
-  options.smbusPresent = false;
+  options.smbusControllers = 0;
   sim::HostPlatform platform(options);
-  SetFirmware(platform.ImageHandle(), platform.SystemTable());
+  SetFirmware(platform.SystemTable());
   ResetChipBus();
   EXPECT_EQ(LocateChipBus(), EFI_PROTOCOL_ERROR);
   EXPECT_EQ(ReadRegister(0x00), 0xFF);

@@ -4,17 +4,17 @@
 #include "chip/flash.h"
 #include "chip/registers.h"
 #include "sim/host/host_platform.h"
-#include "trace_util.h"
+#include "records.h"
 #include "uefi/firmware.h"
 
 namespace {
 
-const std::vector<Access> kPreamble = {{'W', 0xFF, 0x80}, {'W', 0xEE, 0x01}, {'W', 0xFF, 0x90},
-                                       {'W', 0x02, 0xDF}, {'W', 0x02, 0xFF}, {'W', 0xFF, 0x80},
-                                       {'W', 0x5A, 0x86}, {'W', 0x5A, 0x82}};
-const std::vector<Access> kPostamble = {{'W', 0x5A, 0x8A}, {'W', 0x5A, 0x82}};
+const std::vector<Step> kPreamble = {{'W', 0xFF, 0x80}, {'W', 0xEE, 0x01}, {'W', 0xFF, 0x90},
+                                     {'W', 0x02, 0xDF}, {'W', 0x02, 0xFF}, {'W', 0xFF, 0x80},
+                                     {'W', 0x5A, 0x86}, {'W', 0x5A, 0x82}};
+const std::vector<Step> kPostamble = {{'W', 0x5A, 0x8A}, {'W', 0x5A, 0x82}};
 
-std::vector<Access> ReadPageList(uint8_t high, uint8_t mid, uint8_t low, int count) {
+std::vector<Step> ReadPageList(uint8_t high, uint8_t mid, uint8_t low, int count) {
   return Concat({{{'W', 0x5E, 0x6F},
                   {'W', 0x5A, 0xA2},
                   {'W', 0x5A, 0x82},
@@ -27,9 +27,9 @@ std::vector<Access> ReadPageList(uint8_t high, uint8_t mid, uint8_t low, int cou
                  Reads(0x5F, count)});
 }
 
-std::vector<Access> ProgramPageList(bool firmware, const std::vector<uint8_t> &data, uint8_t high,
-                                    uint8_t mid, uint8_t low) {
-  std::vector<Access> out;
+std::vector<Step> ProgramPageList(bool firmware, const std::vector<uint8_t> &data, uint8_t high,
+                                  uint8_t mid, uint8_t low) {
+  std::vector<Step> out;
   if (firmware)
     out = {{'W', 0x5A, 0x86}, {'W', 0x5A, 0x82}};
   out.insert(out.end(),
@@ -45,18 +45,28 @@ std::vector<Access> ProgramPageList(bool firmware, const std::vector<uint8_t> &d
   return out;
 }
 
+std::vector<std::pair<uint16_t, uint16_t>> gPagesLoaded;
+std::vector<size_t> gStepsAtHook;
+sim::HostPlatform *gPlatform = nullptr;
+
+void NotePageLoaded(uint16_t page, uint16_t pages) {
+  gPagesLoaded.emplace_back(page, pages);
+  gStepsAtHook.push_back(gPlatform->Recorded<sim::Transaction>().size());
+}
+
 // A platform with the tool attached to it, as after a successful bus search.
 class Flash : public ::testing::Test {
 protected:
   void SetUp() override {
-    SetFirmware(platform.ImageHandle(), platform.SystemTable());
+    gPlatform = &platform;
+    SetFirmware(platform.SystemTable());
     ResetChipBus();
     ASSERT_EQ(LocateChipBus(), EFI_SUCCESS);
   }
   void TearDown() override { ReleaseChipBus(); }
-  std::vector<Access> Issued() {
-    std::vector<Access> out = AccessesFrom(platform.Trace(), mark);
-    mark = platform.Trace().size();
+  std::vector<Step> Issued() {
+    std::vector<Step> out = Steps(platform, mark);
+    mark += out.size();
     return out;
   }
   sim::HostPlatform platform;
@@ -69,30 +79,30 @@ TEST_F(Flash, ControllerSetUpSequences) {
   FlashPostamble();
   EXPECT_EQ(Issued(), kPostamble);
   ConfigPara();
-  EXPECT_EQ(Issued(), (std::vector<Access>{{'W', 0xFF, 0x80},
-                                           {'W', 0xEE, 0x01},
-                                           {'W', 0x5A, 0x82},
-                                           {'W', 0x5E, 0xC0},
-                                           {'W', 0x58, 0x00},
-                                           {'W', 0x59, 0x51},
-                                           {'W', 0x5A, 0x92},
-                                           {'W', 0x5A, 0x82}}));
+  EXPECT_EQ(Issued(), (std::vector<Step>{{'W', 0xFF, 0x80},
+                                         {'W', 0xEE, 0x01},
+                                         {'W', 0x5A, 0x82},
+                                         {'W', 0x5E, 0xC0},
+                                         {'W', 0x58, 0x00},
+                                         {'W', 0x59, 0x51},
+                                         {'W', 0x5A, 0x92},
+                                         {'W', 0x5A, 0x82}}));
   BlockErase();
-  EXPECT_EQ(Issued(), (std::vector<Access>{{'W', 0xFF, 0x80},
-                                           {'W', 0xEE, 0x01},
-                                           {'W', 0x5A, 0x82},
-                                           {'W', 0x5A, 0x86},
-                                           {'W', 0x5A, 0x82},
-                                           {'W', 0x5B, 0x00},
-                                           {'W', 0x5C, 0x00},
-                                           {'W', 0x5D, 0x00},
-                                           {'W', 0x5A, 0x83},
-                                           {'W', 0x5A, 0x82}}));
+  EXPECT_EQ(Issued(), (std::vector<Step>{{'W', 0xFF, 0x80},
+                                         {'W', 0xEE, 0x01},
+                                         {'W', 0x5A, 0x82},
+                                         {'W', 0x5A, 0x86},
+                                         {'W', 0x5A, 0x82},
+                                         {'W', 0x5B, 0x00},
+                                         {'W', 0x5C, 0x00},
+                                         {'W', 0x5D, 0x00},
+                                         {'W', 0x5A, 0x83},
+                                         {'W', 0x5A, 0x82}}));
 }
 
 TEST_F(Flash, KeyAreaSaveReadsEighteenPagesEndingShort) {
   SaveHdcpKeyFromFlash(HdcpKeyBuffer);
-  std::vector<Access> expected = kPreamble;
+  std::vector<Step> expected = kPreamble;
   for (int p = 0; p < 18; ++p) {
     uint32_t a = 0x6000 + 16 * p;
     expected =
@@ -108,17 +118,17 @@ TEST_F(Flash, KeyAreaWriteSetsTheLatchOnceAndFillsTheShortPage) {
   for (int i = 0; i < 286; ++i)
     HdcpKeyBuffer[i] = static_cast<uint8_t>(i * 7);
   WriteHdcpKeyToFlash();
-  std::vector<Access> issued = Issued();
+  std::vector<Step> issued = Issued();
   ASSERT_EQ(issued.size(), 8u + 18u * 26u + 2u);
   constexpr std::ptrdiff_t kPageWrites = 26; // 4 to open the page, 16 bytes, 6 to program it
-  std::vector<Access> first(issued.begin() + 8, issued.begin() + 8 + kPageWrites);
+  std::vector<Step> first(issued.begin() + 8, issued.begin() + 8 + kPageWrites);
   std::vector<uint8_t> data0;
   data0.reserve(16);
   for (int i = 0; i < 16; ++i)
     data0.push_back(static_cast<uint8_t>(i * 7));
   EXPECT_EQ(first, ProgramPageList(false, data0, 0x00, 0x60, 0x00));
-  std::vector<Access> last(issued.begin() + 8 + 17 * kPageWrites,
-                           issued.begin() + 8 + 18 * kPageWrites);
+  std::vector<Step> last(issued.begin() + 8 + 17 * kPageWrites,
+                         issued.begin() + 8 + 18 * kPageWrites);
   std::vector<uint8_t> data17;
   for (int i = 272; i < 286; ++i)
     data17.push_back(static_cast<uint8_t>(i * 7));
@@ -132,11 +142,12 @@ TEST_F(Flash, FirmwareWriteProgramsEveryPageWithProgress) {
   std::vector<uint8_t> image(37);
   for (size_t i = 0; i < image.size(); ++i)
     image[i] = static_cast<uint8_t>(0x40 + i);
-  WriteFirmwareToFlash(image.data(), static_cast<uint16_t>(image.size()));
-  std::vector<Access> issued = Issued();
+  gPagesLoaded.clear();
+  WriteFirmwareToFlash(image.data(), static_cast<uint16_t>(image.size()), NotePageLoaded);
+  std::vector<Step> issued = Issued();
   ASSERT_EQ(issued.size(), 8u + 3u * 28u + 2u);
   auto page = [&](std::ptrdiff_t p) {
-    return std::vector<Access>(issued.begin() + 8 + 28 * p, issued.begin() + 8 + 28 * (p + 1));
+    return std::vector<Step>(issued.begin() + 8 + 28 * p, issued.begin() + 8 + 28 * (p + 1));
   };
   EXPECT_EQ(page(0), ProgramPageList(true, std::vector<uint8_t>(image.begin(), image.begin() + 16),
                                      0, 0, 0));
@@ -146,26 +157,19 @@ TEST_F(Flash, FirmwareWriteProgramsEveryPageWithProgress) {
   std::vector<uint8_t> last(image.begin() + 32, image.end());
   last.resize(16, 0xFF);
   EXPECT_EQ(page(2), ProgramPageList(true, last, 0, 0, 0x20));
-  EXPECT_EQ(std::vector<Access>(issued.end() - 2, issued.end()), kPostamble);
+  EXPECT_EQ(std::vector<Step>(issued.end() - 2, issued.end()), kPostamble);
 
-  std::vector<std::string> progress;
-  for (const auto &text : platform.OutputLog())
-    progress.push_back(sim::Narrow(text));
-  EXPECT_EQ(progress, (std::vector<std::string>{
-                          " VTQ_002E  =====Updating LT7911D  33 % percent =====",
-                          " VTQ_002E  =====Updating LT7911D  66 % percent =====",
-                          " VTQ_002E  =====Updating LT7911D  100 % percent =====",
-                      }));
-  EXPECT_EQ(platform.RowText(7), " VTQ_002E  =====Updating LT7911D  100 % percent =====");
-  EXPECT_EQ(platform.CountCalls(sim::ConsoleOp::SetCursorPosition), 3);
+  // The hook comes once per page, with the data in and the address not yet written.
+  EXPECT_EQ(gPagesLoaded, (std::vector<std::pair<uint16_t, uint16_t>>{{0, 3}, {1, 3}, {2, 3}}));
+  EXPECT_EQ(gStepsAtHook, (std::vector<size_t>{8 + 22, 8 + 28 + 22, 8 + 56 + 22}));
 }
 
 TEST_F(Flash, FirmwareReadBackReadsTheShortLastPageOnly) {
   ReadFirmwareFromFlash(17381);
-  std::vector<Access> issued = Issued();
+  std::vector<Step> issued = Issued();
   // 1086 full pages and one of 5 bytes at 0x43E0.
   ASSERT_EQ(issued.size(), 8u + 1087u * 9u + 1086u * 16u + 5u + 2u);
-  std::vector<Access> tail(issued.end() - 2 - 14, issued.end() - 2);
+  std::vector<Step> tail(issued.end() - 2 - 14, issued.end() - 2);
   EXPECT_EQ(tail, ReadPageList(0x00, 0x43, 0xE0, 5));
   for (uint32_t i = 0; i < 17381; ++i)
     ASSERT_EQ(ReadBackBuffer[i], platform.Chip().flash[i]) << i;
@@ -178,10 +182,10 @@ TEST_F(Flash, FirmwareReadBackReadsTheShortLastPageOnly) {
 TEST_F(Flash, PageAddressesAboveSixtyFourKilobytesUseTheHighByte) {
   uint8_t data[16] = {};
   ProgramPage(0x012340, data, PageForm::Firmware);
-  std::vector<Access> issued = Issued();
-  EXPECT_EQ(issued[22], (Access{'W', 0x5B, 0x01}));
-  EXPECT_EQ(issued[23], (Access{'W', 0x5C, 0x23}));
-  EXPECT_EQ(issued[24], (Access{'W', 0x5D, 0x40}));
+  std::vector<Step> issued = Issued();
+  EXPECT_EQ(issued[22], (Step{'W', 0x5B, 0x01}));
+  EXPECT_EQ(issued[23], (Step{'W', 0x5C, 0x23}));
+  EXPECT_EQ(issued[24], (Step{'W', 0x5D, 0x40}));
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 
 #include "catalogue/catalogue.h"
 #include "chip/flash.h"
+#include "records.h"
 #include "sim/host/host_platform.h"
 #include "update/key_custody.h"
 
@@ -53,7 +54,7 @@ void ExpectStoppedBeforeErase(sim::HostPlatform &p, int64_t status, const std::s
   EXPECT_FALSE(Contains(p.OutputText(), "VTQ_002C"));
   EXPECT_EQ(p.Cmos(0x79), 0xF9);
   EXPECT_EQ(p.Cmos(0x72), 12); // still the on-board version
-  EXPECT_EQ(p.EcLog(), (std::vector<uint8_t>{0x8B}));
+  EXPECT_EQ(EcBytes(p), (std::vector<uint8_t>{0x8B}));
   EXPECT_EQ(p.Chip().erases, 0u);
   EXPECT_TRUE(FlashAsAtPowerOn(p));
   EXPECT_TRUE(p.PoolBalanced());
@@ -74,7 +75,7 @@ TEST(KeyCustody, BackupIsStoredBeforeTheEraseAndDeletedAfterBothCompares) {
   EXPECT_EQ(Flash26(p), 0);
   EXPECT_EQ(Backup(p), nullptr);
   std::vector<sim::VariableCall> sets;
-  for (const sim::VariableCall &c : p.VariableLog())
+  for (const sim::VariableCall &c : p.Recorded<sim::VariableCall>())
     if (c.set)
       sets.push_back(c);
   ASSERT_EQ(sets.size(), 1u);

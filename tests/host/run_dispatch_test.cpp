@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "sim/host/host_platform.h"
-#include "trace_util.h"
+#include "records.h"
 
 namespace {
 
@@ -44,20 +44,23 @@ TEST(Run, NoOperandShowsBannerAndUsage) {
   };
   for (int r = 0; r < sim::kScreenRows; ++r)
     EXPECT_EQ(p.RowText(r), r < static_cast<int>(rows.size()) ? rows[r] : "") << "row " << r;
-  EXPECT_EQ(p.CursorRow(), 15);
-  EXPECT_EQ(p.CursorColumn(), 0);
-  ASSERT_EQ(p.OutputLog().size(), 9u) << "banner and eight usage lines, one call each";
-  EXPECT_EQ(p.OutputLog()[0], u" KOVA Panelup Utility Version : [ V1.0.0.42-2022-09-09] \r\n");
-  EXPECT_EQ(p.OutputLog()[1], u"\r\n Usage : ");
-  EXPECT_EQ(p.OutputLog()[5], u"\r\n\r\n example:");
-  EXPECT_EQ(p.OutputLog()[8], u"\r\n        Panelup.efi  /f  2 6  \r\n\r\n");
-  ASSERT_GE(p.ConsoleLog().size(), 2u);
-  EXPECT_EQ(p.ConsoleLog()[0].op, ConsoleOp::ClearScreen);
-  EXPECT_EQ(p.ConsoleLog()[1].op, ConsoleOp::SetCursorPosition);
-  EXPECT_EQ(p.ConsoleLog()[1].a, 1u);
-  EXPECT_EQ(p.ConsoleLog()[1].b, 1u);
-  EXPECT_EQ(p.CountCalls(ConsoleOp::ClearScreen), 1);
-  EXPECT_TRUE(p.Trace().empty());
+  EXPECT_EQ(p.Mode().CursorRow, 15);
+  EXPECT_EQ(p.Mode().CursorColumn, 0);
+  ASSERT_EQ(ConsoleCalls(p, ConsoleOp::OutputString).size(), 9u)
+      << "banner and eight usage lines, one call each";
+  EXPECT_EQ(ConsoleCalls(p, ConsoleOp::OutputString)[0].text,
+            u" KOVA Panelup Utility Version : [ V1.0.0.42-2022-09-09] \r\n");
+  EXPECT_EQ(ConsoleCalls(p, ConsoleOp::OutputString)[1].text, u"\r\n Usage : ");
+  EXPECT_EQ(ConsoleCalls(p, ConsoleOp::OutputString)[5].text, u"\r\n\r\n example:");
+  EXPECT_EQ(ConsoleCalls(p, ConsoleOp::OutputString)[8].text,
+            u"\r\n        Panelup.efi  /f  2 6  \r\n\r\n");
+  ASSERT_GE(p.Recorded<sim::ConsoleCall>().size(), 2u);
+  EXPECT_EQ(p.Recorded<sim::ConsoleCall>()[0].op, ConsoleOp::ClearScreen);
+  EXPECT_EQ(p.Recorded<sim::ConsoleCall>()[1].op, ConsoleOp::SetCursorPosition);
+  EXPECT_EQ(p.Recorded<sim::ConsoleCall>()[1].a, 1u);
+  EXPECT_EQ(p.Recorded<sim::ConsoleCall>()[1].b, 1u);
+  EXPECT_EQ(static_cast<int>(ConsoleCalls(p, ConsoleOp::ClearScreen).size()), 1);
+  EXPECT_TRUE(p.Recorded<sim::Transaction>().empty());
   EXPECT_TRUE(p.PoolBalanced());
 }
 
@@ -67,8 +70,8 @@ TEST(Run, UnknownSwitchShowsOnlyTheBanner) {
   EXPECT_EQ(p.RowText(1), kBannerRow);
   for (int r = 2; r < sim::kScreenRows; ++r)
     EXPECT_EQ(p.RowText(r), "");
-  EXPECT_EQ(p.OutputLog().size(), 1u);
-  EXPECT_TRUE(p.Trace().empty());
+  EXPECT_EQ(ConsoleCalls(p, ConsoleOp::OutputString).size(), 1u);
+  EXPECT_TRUE(p.Recorded<sim::Transaction>().empty());
 }
 
 TEST(Run, VersionQueryReadsAndReleasesTheChip) {
@@ -77,16 +80,16 @@ TEST(Run, VersionQueryReadsAndReleasesTheChip) {
     HostPlatform p;
     EXPECT_EQ(p.Run({"Panelup.efi", operand}), 22);
     EXPECT_EQ(p.RowText(3), std::string(kVersionLine) + "02.06.12 ]");
-    EXPECT_EQ(Steps(p.Trace()), (std::vector<Step>{
-                                    {'W', 0xFF, 0x80},
-                                    {'W', 0xEE, 0x01},
-                                    {'W', 0xFF, 0xD2},
-                                    {'R', 0x0C, 2},
-                                    {'R', 0x0D, 6},
-                                    {'R', 0x0E, 12},
-                                    {'W', 0xFF, 0x80},
-                                    {'W', 0xEE, 0x00},
-                                }));
+    EXPECT_EQ(Steps(p), (std::vector<Step>{
+                            {'W', 0xFF, 0x80},
+                            {'W', 0xEE, 0x01},
+                            {'W', 0xFF, 0xD2},
+                            {'R', 0x0C, 2},
+                            {'R', 0x0D, 6},
+                            {'R', 0x0E, 12},
+                            {'W', 0xFF, 0x80},
+                            {'W', 0xEE, 0x00},
+                        }));
     EXPECT_FALSE(p.Chip().hostAccess);
     EXPECT_TRUE(p.PoolBalanced());
   }
@@ -111,7 +114,7 @@ TEST(Run, VersionQueryOnABusWhoseTransfersFail) {
 
 TEST(Run, VersionQueryWithoutSmbusController) {
   HostOptions o;
-  o.smbusPresent = false;
+  o.smbusControllers = 0;
   HostPlatform p(o);
   EXPECT_EQ(p.Run({"Panelup.efi", "/s"}), 24);
   EXPECT_EQ(p.RowText(3), " VTQ_001D VTQ_HandleProtocol EFI_PROTOCOL_ERROR= Not Found");
@@ -126,7 +129,7 @@ TEST(Run, VersionQueryWhenHandleProtocolFails) {
   uint64_t before = p.Pool().totalAllocations;
   EXPECT_EQ(p.Run({"Panelup.efi", "/s"}), 24);
   EXPECT_EQ(p.RowText(3), " VTQ_001C HandleProtocol  NG = Unsupported");
-  EXPECT_TRUE(p.Trace().empty());
+  EXPECT_TRUE(p.Recorded<sim::Transaction>().empty());
   // Banner, message and the handle list: the list was handed out and given back.
   EXPECT_EQ(p.Pool().totalAllocations - before, 3u);
   EXPECT_TRUE(p.PoolBalanced()) << "the handle list must be freed";
@@ -135,12 +138,12 @@ TEST(Run, VersionQueryWhenHandleProtocolFails) {
 TEST(Run, FourArgumentsWithAnotherSwitchLeaveTheScreenBlank) {
   HostPlatform p;
   EXPECT_EQ(p.Run({"Panelup.efi", "/q", "2", "6"}), 255);
-  EXPECT_EQ(p.CountCalls(ConsoleOp::ClearScreen), 2);
-  EXPECT_EQ(p.ConsoleLog().back().op, ConsoleOp::ClearScreen);
+  EXPECT_EQ(static_cast<int>(ConsoleCalls(p, ConsoleOp::ClearScreen).size()), 2);
+  EXPECT_EQ(p.Recorded<sim::ConsoleCall>().back().op, ConsoleOp::ClearScreen);
   for (int r = 0; r < sim::kScreenRows; ++r)
     EXPECT_EQ(p.RowText(r), "") << r;
-  EXPECT_TRUE(p.Trace().empty());
-  EXPECT_TRUE(p.AttributeSequence().empty());
+  EXPECT_TRUE(p.Recorded<sim::Transaction>().empty());
+  EXPECT_TRUE(Attributes(p).empty());
 }
 
 TEST(Run, CountsThatDoNotTouchTheChip) {
@@ -160,7 +163,7 @@ TEST(Run, CountsThatDoNotTouchTheChip) {
     HostPlatform p;
     EXPECT_EQ(p.Run(c.args), c.exit);
     EXPECT_EQ(p.RowText(1), kBannerRow);
-    EXPECT_TRUE(p.Trace().empty());
+    EXPECT_TRUE(p.Recorded<sim::Transaction>().empty());
     EXPECT_EQ(p.Bus().rejected, 0u);
     EXPECT_TRUE(p.PoolBalanced());
   }
@@ -169,7 +172,7 @@ TEST(Run, CountsThatDoNotTouchTheChip) {
 TEST(Run, NoArgumentsAtAll) {
   HostPlatform p;
   EXPECT_EQ(p.Run({}), 0);
-  EXPECT_TRUE(p.ConsoleLog().empty());
+  EXPECT_TRUE(p.Recorded<sim::ConsoleCall>().empty());
   EXPECT_EQ(p.Pool().totalAllocations, 0u);
 }
 
@@ -238,7 +241,7 @@ TEST(Run, ALongOperandDoesNotCostTheArgumentsAfterIt) {
   HostPlatform p;
   // The count decides the command: text cut short must not drop the arguments behind it.
   EXPECT_EQ(p.Run({"Panelup.efi", "/q", std::string(3000, '1'), "6"}), 255);
-  EXPECT_EQ(p.CountCalls(ConsoleOp::ClearScreen), 2);
+  EXPECT_EQ(static_cast<int>(ConsoleCalls(p, ConsoleOp::ClearScreen).size()), 2);
   EXPECT_TRUE(p.PoolBalanced());
 }
 
@@ -249,19 +252,19 @@ TEST(Run, ACutArgumentNeverReachesTheChip) {
   {
     HostPlatform p;
     EXPECT_EQ(p.Run({"Panelup.efi", "/f", cid, "6"}), 255);
-    EXPECT_TRUE(p.Trace().empty());
-    EXPECT_TRUE(p.EcLog().empty());
+    EXPECT_TRUE(p.Recorded<sim::Transaction>().empty());
+    EXPECT_TRUE(EcBytes(p).empty());
     EXPECT_EQ(p.ScreenText().find_first_not_of(" \n"), std::string::npos) << "screen left blank";
     EXPECT_EQ(p.Cmos(0x79), 0);
 
     EXPECT_EQ(p.Run({"Panelup.efi", "/s" + std::string(3000, 'x')}), 0);
-    EXPECT_TRUE(p.Trace().empty());
+    EXPECT_TRUE(p.Recorded<sim::Transaction>().empty());
     EXPECT_TRUE(ScreenHas(p, kBannerRow));
     EXPECT_EQ(p.Run({"Panelup.efi", "/g", "20220909042" + std::string(3000, '9')}), 31);
     EXPECT_FALSE(ScreenHas(p, "support List"));
     // The text store is shared: a long last operand cuts the /f form as well.
     EXPECT_EQ(p.Run({"Panelup.efi", "/f", "2", "6" + std::string(3000, ' ')}), 255);
-    EXPECT_TRUE(p.Trace().empty());
+    EXPECT_TRUE(p.Recorded<sim::Transaction>().empty());
   }
 
   // Through the loaded image's option string, cut by its own bound: the PID falls behind the cut,
@@ -271,7 +274,7 @@ TEST(Run, ACutArgumentNeverReachesTheChip) {
   o.rawLoadOptions = "/f " + cid + " 6";
   HostPlatform fromOptions(o);
   EXPECT_EQ(fromOptions.Run({}), 31);
-  EXPECT_TRUE(fromOptions.Trace().empty());
+  EXPECT_TRUE(fromOptions.Recorded<sim::Transaction>().empty());
   EXPECT_TRUE(fromOptions.PoolBalanced());
 }
 
@@ -313,11 +316,11 @@ TEST(Run, LoadOptionsWithAndWithoutProgramName) {
 TEST(Run, RepeatedRunsOnOneMachine) {
   HostPlatform p;
   EXPECT_EQ(p.Run({"Panelup.efi", "/s"}), 22);
-  size_t firstTrace = p.Trace().size();
+  size_t firstTrace = p.Recorded<sim::Transaction>().size();
   EXPECT_EQ(p.Run({"Panelup.efi", "/s"}), 22);
-  EXPECT_EQ(p.Trace().size(), firstTrace) << "records are per run";
-  EXPECT_EQ(p.Trace().front().index, 0u);
-  EXPECT_EQ(p.CountCalls(ConsoleOp::ClearScreen), 1);
+  EXPECT_EQ(p.Recorded<sim::Transaction>().size(), firstTrace) << "records are per run";
+  EXPECT_EQ(p.Recorded<sim::Transaction>().front().index, 0u);
+  EXPECT_EQ(static_cast<int>(ConsoleCalls(p, ConsoleOp::ClearScreen).size()), 1);
   EXPECT_EQ(p.RowText(3), std::string(kVersionLine) + "02.06.12 ]");
   EXPECT_GT(p.RunMicros(), 0u);
   EXPECT_EQ(p.RunMicros(), p.Bus().busMicros) << "no stall in a version query";

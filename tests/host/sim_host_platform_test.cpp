@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "platform/port_io.h"
+#include "records.h"
 #include "sim/host/host_platform.h"
+#include "sim/host/text.h"
+#include "uefi/shell_interface.h"
+#include "uefi/shell_parameters.h"
 
 namespace {
 
@@ -22,16 +26,16 @@ TEST_F(Console, CarriageReturnAndLineFeedAreSeparate) {
   Out(u"abc\ndef\rX");
   EXPECT_EQ(p.RowText(0), "abc");
   EXPECT_EQ(p.RowText(1), "X  def") << "LF keeps the column, CR returns to column 0";
-  EXPECT_EQ(p.CursorColumn(), 1);
-  EXPECT_EQ(p.CursorRow(), 1);
+  EXPECT_EQ(p.Mode().CursorColumn, 1);
+  EXPECT_EQ(p.Mode().CursorRow, 1);
   EXPECT_EQ(p.Mode().CursorColumn, 1);
 }
 
 TEST_F(Console, WrapsAtColumnEightyAndScrollsAtTheBottom) {
   std::u16string line(80, u'a');
   Out(line.c_str());
-  EXPECT_EQ(p.CursorRow(), 1);
-  EXPECT_EQ(p.CursorColumn(), 0);
+  EXPECT_EQ(p.Mode().CursorRow, 1);
+  EXPECT_EQ(p.Mode().CursorColumn, 0);
   Out(u"b");
   EXPECT_EQ(p.RowText(1), "b");
 
@@ -43,7 +47,7 @@ TEST_F(Console, WrapsAtColumnEightyAndScrollsAtTheBottom) {
   EXPECT_EQ(p.RowText(0), "line G") << "the first six lines scrolled away";
   EXPECT_EQ(p.RowText(23), "line ^");
   EXPECT_EQ(p.RowText(24), "");
-  EXPECT_EQ(p.CursorRow(), 24);
+  EXPECT_EQ(p.Mode().CursorRow, 24);
 }
 
 TEST_F(Console, AttributesCursorAndClearing) {
@@ -54,30 +58,30 @@ TEST_F(Console, AttributesCursorAndClearing) {
   EXPECT_EQ(p.RowText(0), "red?");
   EXPECT_EQ(p.AttributeAt(0, 0), 0x0C);
   EXPECT_EQ(p.AttributeAt(3, 0), 0x0A);
-  EXPECT_EQ(p.Attribute(), 0x0A);
+  EXPECT_EQ(p.Mode().Attribute, 0x0A);
 
   EXPECT_EQ(con->SetCursorPosition(con, 80, 0), EFI_UNSUPPORTED);
   EXPECT_EQ(con->SetCursorPosition(con, 0, 25), EFI_UNSUPPORTED);
-  EXPECT_EQ(p.CursorColumn(), 4) << "a refused position leaves the cursor";
+  EXPECT_EQ(p.Mode().CursorColumn, 4) << "a refused position leaves the cursor";
   EXPECT_EQ(con->SetCursorPosition(con, 79, 24), EFI_SUCCESS);
-  EXPECT_EQ(p.CursorColumn(), 79);
-  EXPECT_EQ(p.CursorRow(), 24);
+  EXPECT_EQ(p.Mode().CursorColumn, 79);
+  EXPECT_EQ(p.Mode().CursorRow, 24);
 
-  EXPECT_TRUE(p.CursorVisible());
+  EXPECT_TRUE((p.Mode().CursorVisible != 0));
   con->EnableCursor(con, 0);
-  EXPECT_FALSE(p.CursorVisible());
+  EXPECT_FALSE((p.Mode().CursorVisible != 0));
 
   con->ClearScreen(con);
   EXPECT_EQ(p.ScreenText(), std::string(25, '\n'));
-  EXPECT_EQ(p.CursorColumn(), 0);
-  EXPECT_EQ(p.CursorRow(), 0);
+  EXPECT_EQ(p.Mode().CursorColumn, 0);
+  EXPECT_EQ(p.Mode().CursorRow, 0);
 
-  EXPECT_EQ(p.AttributeSequence(), (std::vector<uint64_t>{0x0C, 0x0A}));
-  EXPECT_EQ(p.CountCalls(ConsoleOp::SetCursorPosition), 3);
-  EXPECT_EQ(p.CountCalls(ConsoleOp::OutputString), 2);
-  EXPECT_EQ(p.ConsoleLog()[5].op, ConsoleOp::SetCursorPosition);
-  EXPECT_EQ(p.ConsoleLog()[5].a, 0u);
-  EXPECT_EQ(p.ConsoleLog()[5].b, 25u);
+  EXPECT_EQ(Attributes(p), (std::vector<uint64_t>{0x0C, 0x0A}));
+  EXPECT_EQ(static_cast<int>(ConsoleCalls(p, ConsoleOp::SetCursorPosition).size()), 3);
+  EXPECT_EQ(static_cast<int>(ConsoleCalls(p, ConsoleOp::OutputString).size()), 2);
+  EXPECT_EQ(p.Recorded<sim::ConsoleCall>()[5].op, ConsoleOp::SetCursorPosition);
+  EXPECT_EQ(p.Recorded<sim::ConsoleCall>()[5].a, 0u);
+  EXPECT_EQ(p.Recorded<sim::ConsoleCall>()[5].b, 25u);
   EXPECT_EQ(p.OutputText(), "red?");
 }
 
@@ -149,7 +153,7 @@ TEST(HostHandles, SmbusControllerIsFoundAndItsListIsPoolMemory) {
 
 TEST(HostHandles, NoControllerMeansNotFoundAndNoAllocation) {
   HostOptions o;
-  o.smbusPresent = false;
+  o.smbusControllers = 0;
   HostPlatform p(o);
   EFI_BOOT_SERVICES *bs = p.SystemTable()->BootServices;
   UINTN count = 7;
@@ -174,11 +178,11 @@ TEST(HostHandles, NoControllerMeansNotFoundAndNoAllocation) {
 
 TEST(HostTime, StallAdvancesSimulatedTime) {
   HostPlatform p;
-  EXPECT_EQ(p.NowMicros(), 0u);
+  EXPECT_EQ(sim::gSimNowMicros, 0u);
   p.SystemTable()->BootServices->Stall(1000000);
   p.SystemTable()->BootServices->Stall(10);
-  EXPECT_EQ(p.NowMicros(), 1000010u);
-  EXPECT_EQ(p.Stalls(), (std::vector<uint64_t>{1000000, 10}));
+  EXPECT_EQ(sim::gSimNowMicros, 1000010u);
+  EXPECT_EQ(Stalls(p), (std::vector<uint64_t>{1000000, 10}));
 }
 
 TEST(HostPorts, CmosIndexIsLatchedWithoutTheNmiBit) {
@@ -193,14 +197,14 @@ TEST(HostPorts, CmosIndexIsLatchedWithoutTheNmiBit) {
   EXPECT_EQ(PortRead8(0x71), 0x02) << "the index stays latched";
   PortWrite8(0x66, 0x8B);
   PortWrite8(0x66, 0x8A);
-  EXPECT_EQ(p.EcLog(), (std::vector<uint8_t>{0x8B, 0x8A}));
-  EXPECT_EQ(p.PortLog(), (std::vector<sim::PortAccess>{{0x70, true, 0x79},
-                                                       {0x71, false, 0xF0},
-                                                       {0x70, true, 0xF0},
-                                                       {0x71, true, 0x02},
-                                                       {0x71, false, 0x02},
-                                                       {0x66, true, 0x8B},
-                                                       {0x66, true, 0x8A}}));
+  EXPECT_EQ(EcBytes(p), (std::vector<uint8_t>{0x8B, 0x8A}));
+  EXPECT_EQ(p.Recorded<sim::PortAccess>(), (std::vector<sim::PortAccess>{{0x70, true, 0x79},
+                                                                         {0x71, false, 0xF0},
+                                                                         {0x70, true, 0xF0},
+                                                                         {0x71, true, 0x02},
+                                                                         {0x71, false, 0x02},
+                                                                         {0x66, true, 0x8B},
+                                                                         {0x66, true, 0x8A}}));
 }
 
 TEST(HostText, Utf8Conversion) {

@@ -5,7 +5,9 @@
 #include <cstring>
 
 #include "catalogue/catalogue.h"
+#include "records.h"
 #include "sim/host/host_platform.h"
+#include "sim/host/text.h"
 
 namespace {
 
@@ -21,7 +23,7 @@ bool Contains(const std::string &text, const std::string &part) {
 // Values written to CMOS byte 0x79, in order.
 std::vector<uint8_t> StatusCodes(const sim::HostPlatform &p) {
   std::vector<uint8_t> codes;
-  const auto &log = p.PortLog();
+  const auto &log = p.Recorded<sim::PortAccess>();
   for (size_t i = 0; i + 1 < log.size(); ++i)
     if (log[i].port == 0x70 && log[i].write && log[i].value == 0x79 && log[i + 1].port == 0x71 &&
         log[i + 1].write)
@@ -31,8 +33,8 @@ std::vector<uint8_t> StatusCodes(const sim::HostPlatform &p) {
 
 std::vector<std::string> ProgressValues(const sim::HostPlatform &p) {
   std::vector<std::string> values;
-  for (const auto &text : p.OutputLog()) {
-    std::string s = sim::Narrow(text);
+  for (const sim::ConsoleCall &c : ConsoleCalls(p, sim::ConsoleOp::OutputString)) {
+    std::string s = sim::Narrow(c.text);
     const std::string prefix = " VTQ_002E  =====Updating LT7911D  ";
     if (s.rfind(prefix, 0) == 0)
       values.push_back(s.substr(prefix.size(), s.find(' ', prefix.size()) - prefix.size()));
@@ -75,11 +77,11 @@ TEST(Update, FlashesTheRequestedImageAndKeepsTheKeyArea) {
   EXPECT_EQ(p.Cmos(0x72), 19);
   EXPECT_EQ(p.Cmos(0x79), 0xFF);
   EXPECT_EQ(StatusCodes(p), (std::vector<uint8_t>{0xF2, 0xF3, 0xF4, 0xF5, 0xF6, 0xF7, 0xF0, 0xFF}));
-  EXPECT_EQ(p.EcLog(), (std::vector<uint8_t>{0x8B, 0x8A}));
-  EXPECT_EQ(p.Stalls(), (std::vector<uint64_t>{1000000, 500000, 10000, 100000, 1000000}));
+  EXPECT_EQ(EcBytes(p), (std::vector<uint8_t>{0x8B, 0x8A}));
+  EXPECT_EQ(Stalls(p), (std::vector<uint64_t>{1000000, 500000, 10000, 100000, 1000000}));
   // Success is green, then the front end restores white; the cursor stays hidden.
-  EXPECT_EQ(p.AttributeSequence(), (std::vector<uint64_t>{0x0F, 0x0A, 0x0F}));
-  EXPECT_FALSE(p.CursorVisible());
+  EXPECT_EQ(Attributes(p), (std::vector<uint64_t>{0x0F, 0x0A, 0x0F}));
+  EXPECT_FALSE((p.Mode().CursorVisible != 0));
   EXPECT_TRUE(p.PoolBalanced());
 }
 
@@ -107,7 +109,7 @@ TEST(Update, WrongChipIdStopsBeforeTheErase) {
                        "VTQ_001   Read chipid fail(chipid[1606] !=0x1605),please check hardware"));
   EXPECT_TRUE(Contains(p.OutputText(), "VTQ_002L  the chip offline"));
   EXPECT_EQ(StatusCodes(p), std::vector<uint8_t>{0xF9});
-  EXPECT_EQ(p.EcLog(), std::vector<uint8_t>{0x8B});
+  EXPECT_EQ(EcBytes(p), std::vector<uint8_t>{0x8B});
   EXPECT_EQ(p.Chip().erases, 0u);
   EXPECT_EQ(std::memcmp(before, p.Chip().flash, sizeof before), 0);
   // The on-board version was published before the id check.
@@ -132,8 +134,8 @@ TEST(Update, FirstDifferingFirmwareByteFailsTheUpdate) {
   EXPECT_FALSE(Contains(p.OutputText(), "upgrade success"));
   EXPECT_TRUE(Contains(p.OutputText(), "VTQ_002J  upgrade Fail"));
   EXPECT_EQ(StatusCodes(p), (std::vector<uint8_t>{0xF2, 0xF3, 0xF4, 0xF5, 0xF6, 0xF7, 0xF8, 0xFF}));
-  EXPECT_EQ(p.EcLog(), (std::vector<uint8_t>{0x8B, 0x8C}));
-  EXPECT_EQ(p.AttributeSequence(), (std::vector<uint64_t>{0x0F, 0x0C, 0x0F}));
+  EXPECT_EQ(EcBytes(p), (std::vector<uint8_t>{0x8B, 0x8C}));
+  EXPECT_EQ(Attributes(p), (std::vector<uint64_t>{0x0F, 0x0C, 0x0F}));
   // CMOS goes back to the version found before the update.
   EXPECT_EQ(p.Cmos(0x70), 2);
   EXPECT_EQ(p.Cmos(0x71), 6);
@@ -150,7 +152,7 @@ TEST(Update, KeyAreaThatDoesNotReadBackFailsTheUpdate) {
   EXPECT_TRUE(Contains(p.OutputText(), "   != HdcpKey[0005]=[ "));
   EXPECT_FALSE(Contains(p.OutputText(), "upgrade success"));
   EXPECT_TRUE(FlashHolds(p, 6)) << "the firmware itself was written";
-  EXPECT_EQ(p.EcLog(), (std::vector<uint8_t>{0x8B, 0x8C}));
+  EXPECT_EQ(EcBytes(p), (std::vector<uint8_t>{0x8B, 0x8C}));
   EXPECT_EQ(p.Cmos(0x72), 12);
 }
 
@@ -159,7 +161,7 @@ TEST(Update, BusFailingMidwayIsNeverASuccess) {
   {
     sim::HostPlatform clean;
     ASSERT_EQ(clean.Run({"Panelup.efi", "/f", "2", "6"}), 0);
-    total = clean.Trace().size();
+    total = clean.Recorded<sim::Transaction>().size();
   }
   // From the erase on, at tenths of the run: firmware write, key write-back, read-backs.
   for (uint64_t tenth = 1; tenth < 10; ++tenth) {
@@ -169,7 +171,7 @@ TEST(Update, BusFailingMidwayIsNeverASuccess) {
     int64_t status = p.Run({"Panelup.efi", "/f", "2", "6"});
     EXPECT_EQ(status, 248) << o.faults.failFrom;
     EXPECT_FALSE(Contains(p.OutputText(), "upgrade success")) << o.faults.failFrom;
-    EXPECT_EQ(p.EcLog().back(), 0x8C) << o.faults.failFrom;
+    EXPECT_EQ(EcBytes(p).back(), 0x8C) << o.faults.failFrom;
     EXPECT_TRUE(p.PoolBalanced());
   }
 }
@@ -201,12 +203,12 @@ TEST(Update, SecondRunStartsFromTheDefaultSelectionAgain) {
 
 TEST(Update, ChipBusNotFoundReturns24WithoutTouchingAnything) {
   sim::HostOptions o;
-  o.smbusPresent = false;
+  o.smbusControllers = 0;
   sim::HostPlatform p(o);
   EXPECT_EQ(p.Run({"Panelup.efi", "/f", "2", "6"}), 24);
   EXPECT_TRUE(
       Contains(p.OutputText(), "VTQ_001D VTQ_HandleProtocol EFI_PROTOCOL_ERROR= Not Found"));
-  EXPECT_TRUE(p.EcLog().empty());
+  EXPECT_TRUE(EcBytes(p).empty());
   EXPECT_TRUE(p.PoolBalanced());
 }
 

@@ -1,0 +1,22 @@
+// Exit statuses handed to the shell, one constant each. A script tells the outcome of a run from
+// this value alone.
+#pragma once
+
+#include <stdint.h>
+
+// The update succeeded, or the command line asked for nothing the tool does (an unknown switch
+// of two arguments, five or more arguments).
+constexpr int32_t kExitOk = 0;
+constexpr int32_t kExitUsage = 10;
+constexpr int32_t kExitSupportList = 21;
+constexpr int32_t kExitVersionQuery = 22;
+// The low 32 bits of EFI_PROTOCOL_ERROR, what the bus search fails with.
+constexpr int32_t kExitBusNotFound = 24;
+constexpr int32_t kExitFullSupportList = 30;
+constexpr int32_t kExitBadAccessForm = 31;
+// The update's compare found a difference; the same value as the status code it leaves in CMOS.
+constexpr int32_t kExitCompareFailed = 248;
+// The update stopped before the erase because the key area could not be kept safe.
+constexpr int32_t kExitKeyNotSecured = 254;
+// The chip id is wrong, or four arguments without the /f switch.
+constexpr int32_t kExitWrongChipOrSwitch = 255;

@@ -1,0 +1,89 @@
+// Reading a run's event log in tests: bus steps for literal register lists, and the facts whole
+// runs are judged by.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "sim/host/host_platform.h"
+
+// One bus transaction as an expected list writes it. A step whose value is kAnyByte matches
+// whatever byte was read, for lists of flash data reads.
+constexpr int kAnyByte = -1;
+struct Step {
+  char op; // 'W' or 'R'
+  uint8_t reg;
+  int value;
+  bool operator==(const Step &o) const {
+    return op == o.op && reg == o.reg &&
+           (value == o.value || value == kAnyByte || o.value == kAnyByte);
+  }
+};
+
+inline std::ostream &operator<<(std::ostream &os, const Step &s) {
+  return os << s.op << ' ' << std::hex << int(s.reg) << '=' << s.value << std::dec;
+}
+
+// The run's transactions from the `first` on.
+inline std::vector<Step> Steps(const sim::HostPlatform &p, size_t first = 0) {
+  std::vector<Step> out;
+  std::vector<sim::Transaction> trace = p.Recorded<sim::Transaction>();
+  for (size_t i = first; i < trace.size(); ++i)
+    out.push_back({trace[i].op == sim::Op::Write ? 'W' : 'R', trace[i].reg, trace[i].value});
+  return out;
+}
+
+inline std::vector<Step> Concat(std::initializer_list<std::vector<Step>> parts) {
+  std::vector<Step> out;
+  for (const auto &p : parts)
+    out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+inline std::vector<Step> Reads(uint8_t reg, int count) {
+  return std::vector<Step>(count, Step{'R', reg, kAnyByte});
+}
+
+// Bytes written to the EC command port, in order.
+inline std::vector<uint8_t> EcBytes(const sim::HostPlatform &p) {
+  std::vector<uint8_t> bytes;
+  for (const sim::PortAccess &a : p.Recorded<sim::PortAccess>())
+    if (a.write && a.port == 0x66)
+      bytes.push_back(a.value);
+  return bytes;
+}
+
+// Values written to CMOS byte 0x79, in order.
+inline std::vector<uint8_t> StatusCodes(const sim::HostPlatform &p) {
+  std::vector<uint8_t> codes;
+  std::vector<sim::PortAccess> log = p.Recorded<sim::PortAccess>();
+  for (size_t i = 0; i + 1 < log.size(); ++i)
+    if (log[i].port == 0x70 && log[i].write && log[i].value == 0x79 && log[i + 1].port == 0x71 &&
+        log[i + 1].write)
+      codes.push_back(log[i + 1].value);
+  return codes;
+}
+
+inline std::vector<sim::ConsoleCall> ConsoleCalls(const sim::HostPlatform &p, sim::ConsoleOp op) {
+  std::vector<sim::ConsoleCall> calls = p.Recorded<sim::ConsoleCall>();
+  std::erase_if(calls, [op](const sim::ConsoleCall &c) { return c.op != op; });
+  return calls;
+}
+
+// SetAttribute arguments in order.
+inline std::vector<uint64_t> Attributes(const sim::HostPlatform &p) {
+  std::vector<uint64_t> values;
+  for (const sim::ConsoleCall &c : ConsoleCalls(p, sim::ConsoleOp::SetAttribute))
+    values.push_back(c.a);
+  return values;
+}
+
+inline std::vector<uint64_t> Stalls(const sim::HostPlatform &p) {
+  std::vector<uint64_t> micros;
+  for (const sim::StallCall &s : p.Recorded<sim::StallCall>())
+    micros.push_back(s.micros);
+  return micros;
+}

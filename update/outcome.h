@@ -1,0 +1,22 @@
+// How the update tells the platform where it got to: status codes in CMOS byte 0x79 and commands
+// to the embedded controller.
+#pragma once
+
+#include <stdint.h>
+
+// Update status codes, in the order a run writes them.
+constexpr uint8_t kStatusConfigured = 0xF2;
+constexpr uint8_t kStatusKeySaved = 0xF3;
+constexpr uint8_t kStatusErased = 0xF4;
+constexpr uint8_t kStatusFirmwareWritten = 0xF5;
+constexpr uint8_t kStatusKeyWritten = 0xF6;
+constexpr uint8_t kStatusReadBack = 0xF7;
+constexpr uint8_t kStatusComparePassed = 0xF0;
+constexpr uint8_t kStatusCompareFailed = 0xF8;
+constexpr uint8_t kStatusStoppedBeforeErase = 0xF9; // wrong chip id, or key area not secured
+constexpr uint8_t kStatusEnded = 0xFF;
+
+// Embedded controller commands.
+constexpr uint8_t kEcUpdateStarting = 0x8B;
+constexpr uint8_t kEcUpdatePassed = 0x8A;
+constexpr uint8_t kEcUpdateFailed = 0x8C;
