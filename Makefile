@@ -53,7 +53,7 @@ fuzz: deps
 lint: build
 	@scripts/lint.sh $(BUILD)
 
-# Bus transactions, modelled duration, CPU cost per transaction, footprint, emulator timing.
+# Bus transactions against the floor, modelled duration, footprint, emulator timing.
 bench: build
 	@scripts/bench.sh $(BUILD)
 

@@ -4,8 +4,8 @@
 set -euo pipefail
 
 packages=(
-  clang lld cmake make g++ libgtest-dev libgmock-dev
-  libclang-rt-14-dev libbenchmark-dev clang-tidy clang-format cppcheck
+  clang lld llvm cmake make g++ libgtest-dev libgmock-dev
+  libclang-rt-14-dev clang-tidy clang-format cppcheck
   qemu-system-x86 ovmf python3 mtools dosfstools
 )
 

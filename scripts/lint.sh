@@ -108,7 +108,7 @@ cppcheck --std=c++20 --language=c++ --enable=warning,style,performance,portabili
   --library=googletest --error-exitcode=1 --quiet -j "$jobs" \
   --suppressions-list="$src/.cppcheck-suppressions" --cppcheck-build-dir="$work/cppcheck" \
   --template='{file}:{line}:{column}: {severity}: {message} [{id}]' \
-  -I "$src" -I "$build/generated" "${defines[@]}" -DPANELUP_EFI_DIR='"firmware"' \
+  -I "$src" -I "$build/generated" "${defines[@]}" \
   "${sources[@]}" 2>"$work/cppcheck.log" || cppcheck_status=$?
 sed "s|^$src/||" "$work/cppcheck.log"
 cppcheck_count=$(grep -cE '^[^ ]+:[0-9]+:[0-9]+: ' "$work/cppcheck.log" || true)

@@ -11,6 +11,9 @@ namespace sweep {
 namespace {
 
 constexpr uint8_t kCmosStatusIndex = 0x79;
+constexpr uint16_t kCmosIndexPort = 0x70;
+constexpr uint16_t kCmosDataPort = 0x71;
+constexpr uint16_t kEcPort = 0x66;
 
 // What the hooks below record while one run is in progress. A sweep run replaces the platform's
 // ConOut OutputString and bus observer with these: the screen model, the per-call console log
@@ -35,15 +38,15 @@ Recorder *gRecorder = nullptr;
 std::vector<uint8_t> StatusWrites(const std::vector<sim::PortAccess> &log, size_t from, size_t to) {
   std::vector<uint8_t> codes;
   for (size_t i = from; i + 1 < to; ++i)
-    if (log[i].port == sim::kCmosIndexPort && log[i].write && log[i].value == kCmosStatusIndex &&
-        log[i + 1].port == sim::kCmosDataPort && log[i + 1].write)
+    if (log[i].port == kCmosIndexPort && log[i].write && log[i].value == kCmosStatusIndex &&
+        log[i + 1].port == kCmosDataPort && log[i + 1].write)
       codes.push_back(log[i + 1].value);
   return codes;
 }
 
 // Port accesses made since the last look happened before transaction `next`.
 void NotePortAccesses(Recorder &r, uint64_t next) {
-  const std::vector<sim::PortAccess> &log = r.platform->PortLog();
+  const std::vector<sim::PortAccess> log = r.platform->Recorded<sim::PortAccess>();
   for (uint8_t code : StatusWrites(log, r.portsSeen, log.size()))
     r.statusAt.emplace_back(code, next);
   r.portsSeen = log.size();
@@ -302,8 +305,11 @@ RunFacts RunWithFault(const Target &target, const Fault &fault) {
   f.struck = r.struck;
   f.poolBalanced = platform.PoolBalanced();
   f.text = std::move(r.text);
-  f.ec = platform.EcLog();
-  f.statusCodes = StatusWrites(platform.PortLog(), 0, platform.PortLog().size());
+  const std::vector<sim::PortAccess> ports = platform.Recorded<sim::PortAccess>();
+  for (const sim::PortAccess &a : ports)
+    if (a.write && a.port == kEcPort)
+      f.ec.push_back(a.value);
+  f.statusCodes = StatusWrites(ports, 0, ports.size());
   f.cmosStatus = platform.Cmos(kCmosStatusIndex);
   f.cmosVersion = FirmwareVersion{platform.Cmos(0x70), platform.Cmos(0x71), platform.Cmos(0x72)};
   const sim::BridgeChip &chip = platform.Chip();

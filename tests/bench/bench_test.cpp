@@ -1,0 +1,62 @@
+// The bench's own parts: the floor it holds the tool against, counted by hand here, and the
+// search for the key-area read-back in a trace.
+#include <gtest/gtest.h>
+
+#include "tests/bench/floor.h"
+#include "tests/bench/measure.h"
+
+namespace {
+
+TEST(BenchFloor, CountsTheLongestImageByHand) {
+  EXPECT_EQ(PagesFor(17344), 1084u);
+  EXPECT_EQ(PagesFor(17381), 1087u);
+  // Fixed part: 3 + 2 + 3 + 8 writes, three key-area reads (two saves, the read-back) of 172
+  // writes and 286 reads each, erase 10, the firmware and read-back routines' preamble and
+  // postamble 10 each, key write 10 + 18 * 26. Per page: 28 + 9 writes; one read per image byte.
+  const BusCount total = FloorTotal(17381);
+  EXPECT_EQ(total.writes, 1040u + 1087u * 37u);
+  EXPECT_EQ(total.reads, 3u + 2u + 2u * 286u + 17381u + 286u);
+  EXPECT_EQ(FloorKeyReadBack(), (BusCount{172, 286}));
+  EXPECT_EQ(FloorSteps(17381).back().count, FloorKeyReadBack());
+}
+
+sim::Transaction Write(uint8_t reg, uint8_t value) {
+  return {0, sim::Op::Write, 0x80, reg, value, false, 0};
+}
+sim::Transaction Read(uint8_t reg) {
+  return {0, sim::Op::Read, 0x80, reg, 0, false, 0};
+}
+void AddPreamble(std::vector<sim::Transaction> &trace) {
+  for (auto [reg, value] : {std::pair<uint8_t, uint8_t>{0xFF, 0x80},
+                            {0xEE, 0x01},
+                            {0xFF, 0x90},
+                            {0x02, 0xDF},
+                            {0x02, 0xFF},
+                            {0xFF, 0x80},
+                            {0x5A, 0x86},
+                            {0x5A, 0x82}})
+    trace.push_back(Write(reg, value));
+}
+
+TEST(BenchKeyReadBack, CountsFromTheLastPreambleOn) {
+  std::vector<sim::Transaction> trace;
+  AddPreamble(trace);
+  trace.push_back(Read(0x5F));
+  AddPreamble(trace);
+  trace.push_back(Write(0x5E, 0x6F));
+  trace.push_back(Read(0x5F));
+  trace.push_back(Read(0x5F));
+  EXPECT_EQ(KeyReadBack(trace), (BusCount{9, 2}));
+  // A preamble cut short at the end is no preamble: the last whole one still counts.
+  trace.push_back(Write(0xFF, 0x80));
+  trace.push_back(Write(0xEE, 0x01));
+  EXPECT_EQ(KeyReadBack(trace), (BusCount{11, 2}));
+  // One write differing is no preamble either, and no preamble at all counts nothing.
+  trace.clear();
+  AddPreamble(trace);
+  trace[6].value = 0x8A;
+  trace.push_back(Read(0x5F));
+  EXPECT_EQ(KeyReadBack(trace), BusCount{});
+}
+
+} // namespace
