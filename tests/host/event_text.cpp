@@ -132,6 +132,10 @@ Item ItemAt(const std::vector<sim::Event> &events, size_t i, size_t &used) {
   return Plain("?");
 }
 
+bool OpensPage(const Item &item) {
+  return item.shape.starts_with("W 5E ") || item.shape == "W 5A 86";
+}
+
 Item Fold(const std::vector<Item> &block, size_t times) {
   if (block.size() == 1 && block[0].shape.find('\n') == std::string::npos)
     return Plain(std::to_string(times) + " x " + block[0].shape);
@@ -149,9 +153,9 @@ Item Fold(const std::vector<Item> &block, size_t times) {
   return Plain(text + "\n}");
 }
 
-// One pass: at each place the longest run of a repeated block (of 1 to kLongestFold items) folds,
-// unless a longer run starts within reach, so a block is not cut by its neighbour's start.
-std::vector<Item> FoldPass(const std::vector<Item> &items) {
+// One pass: at each place the longest run of a repeated block (of `shortest` to `longest` items)
+// folds, unless a longer run starts within reach, so a block is not cut by its neighbour's start.
+std::vector<Item> FoldPass(const std::vector<Item> &items, size_t shortest, size_t longest) {
   const size_t n = items.size();
   std::map<std::string, int> ids;
   std::vector<int> id(n);
@@ -160,7 +164,7 @@ std::vector<Item> FoldPass(const std::vector<Item> &items) {
   std::vector<size_t> bestCover(n, 0);
   std::vector<size_t> bestLength(n, 0);
   std::vector<size_t> same(n + 1, 0); // how far items match the ones `length` later
-  for (size_t length = 1; length <= kLongestFold; ++length) {
+  for (size_t length = shortest; length <= longest; ++length) {
     for (size_t i = n; i-- > 0;) {
       same[i] = i + length < n && id[i] == id[i + length] ? same[i + 1] + 1 : 0;
       size_t cover = (1 + same[i] / length) * length;
@@ -173,8 +177,13 @@ std::vector<Item> FoldPass(const std::vector<Item> &items) {
   std::vector<Item> out;
   for (size_t i = 0; i < n;) {
     size_t start = i;
-    for (size_t j = i; j < n && j < i + kLongestFold; ++j)
-      if (bestCover[j] > bestCover[start])
+    // Two overlapping runs cover as much when the item before a run happens to end its block;
+    // then the one that starts a page, where the controller is given its mode or write enable,
+    // is the block's own start.
+    for (size_t j = i; j < n && j < i + longest; ++j)
+      if (bestCover[j] > bestCover[start] ||
+          (bestCover[j] == bestCover[start] && j < start + bestCover[start] &&
+           OpensPage(items[j]) && !OpensPage(items[start])))
         start = j;
     if (bestCover[start] == 0) {
       out.push_back(items[i++]);
@@ -197,10 +206,12 @@ std::string EventText(const std::vector<sim::Event> &events) {
   std::vector<Item> items;
   for (size_t i = 0, used = 0; i < events.size(); i += used)
     items.push_back(ItemAt(events, i, used));
-  // Folds of folds: a page run inside a repeated key-area pass.
+  // Repeated lines first (a page's data), then repeated blocks, then folds of folds (a page run
+  // inside a repeated key-area pass).
+  items = FoldPass(items, 1, 1);
   for (size_t before = 0; before != items.size();) {
     before = items.size();
-    items = FoldPass(items);
+    items = FoldPass(items, 2, kLongestFold);
   }
   std::string text;
   for (const Item &item : items)
