@@ -8,10 +8,18 @@ set(PANELUP_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
 set(embedder ${CMAKE_BINARY_DIR}/tools/embed_images)
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/tools ${PANELUP_GENERATED_DIR})
 
-set(embedder_source ${PROJECT_SOURCE_DIR}/scripts/embed_images.cpp)
-if(NOT EXISTS ${embedder} OR ${embedder_source} IS_NEWER_THAN ${embedder})
+# The embedder checks each image's CRC-32 with the simulator's own (sim/crc32.cpp).
+set(embedder_sources ${PROJECT_SOURCE_DIR}/scripts/embed_images.cpp ${PROJECT_SOURCE_DIR}/sim/crc32.cpp)
+set(embedder_stale FALSE)
+foreach(source ${embedder_sources} ${PROJECT_SOURCE_DIR}/sim/crc32.h)
+  if(NOT EXISTS ${embedder} OR ${source} IS_NEWER_THAN ${embedder})
+    set(embedder_stale TRUE)
+  endif()
+endforeach()
+if(embedder_stale)
   execute_process(
-    COMMAND ${CMAKE_CXX_COMPILER} -std=c++20 -O2 -o ${embedder} ${embedder_source}
+    COMMAND ${CMAKE_CXX_COMPILER} -std=c++20 -O2 -I${PROJECT_SOURCE_DIR} -o ${embedder}
+            ${embedder_sources}
     RESULT_VARIABLE result ERROR_VARIABLE errors)
   if(result)
     message(FATAL_ERROR "Cannot build the image embedder:\n${errors}")

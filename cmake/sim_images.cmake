@@ -10,7 +10,8 @@ target_compile_options(panelup_firmware_sim PRIVATE ${PANELUP_WARNINGS} ${PANELU
 add_efi_image(SimChip efi_boot_service_driver SimChipEntry
   ${PROJECT_SOURCE_DIR}/sim/efi/simchip_driver.cpp $<TARGET_OBJECTS:panelup_firmware_sim>)
 add_efi_image(simctl efi_application SimctlEntry
-  ${PROJECT_SOURCE_DIR}/sim/efi/simctl.cpp $<TARGET_OBJECTS:panelup_firmware_sim>)
+  ${PROJECT_SOURCE_DIR}/sim/efi/simctl.cpp ${PROJECT_SOURCE_DIR}/sim/efi/simctl_commands.cpp
+  $<TARGET_OBJECTS:panelup_firmware_sim>)
 foreach(image SimChip simctl)
   target_link_libraries(${image} PRIVATE panelup_firmware_tool_archive)
 endforeach()

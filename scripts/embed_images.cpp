@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/crc32.h"
+
 namespace {
 
 struct Image {
@@ -19,16 +21,6 @@ struct Image {
   std::vector<uint8_t> bytes;
   bool genuine;
 };
-
-uint32_t Crc32(const std::vector<uint8_t> &data) {
-  uint32_t crc = 0xFFFFFFFFu;
-  for (uint8_t b : data) {
-    crc ^= b;
-    for (int k = 0; k < 8; ++k)
-      crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-  }
-  return crc ^ 0xFFFFFFFFu;
-}
 
 // Recognisable, deterministic and never mistaken for a real image: its CRC differs from the
 // manifest's. It begins with 0x02 like the real images.
@@ -151,7 +143,7 @@ int main(int argc, char **argv) {
                    image.bytes.size(), image.length);
       return 1;
     }
-    uint32_t crc = Crc32(image.bytes);
+    uint32_t crc = sim::Crc32(image.bytes.data(), image.bytes.size());
     if (crc != image.crc) {
       std::fprintf(stderr, "embed_images: %s has CRC-32 %08X, the catalogue says %08X\n",
                    path.c_str(), crc, image.crc);

@@ -122,7 +122,4 @@ uint8_t OldImageByte(uint32_t offset);
 // and never equal to the old image's byte at the same offset.
 uint8_t FactoryKeyByte(uint32_t keySeed, uint32_t offset);
 
-// CRC-32 (IEEE 802.3: reflected polynomial 0xEDB88320, initial and final value 0xFFFFFFFF).
-uint32_t Crc32(const uint8_t *data, size_t length);
-
 } // namespace sim

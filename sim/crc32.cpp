@@ -1,4 +1,4 @@
-#include "sim/bridge_chip.h"
+#include "sim/crc32.h"
 
 namespace sim {
 

@@ -1,5 +1,6 @@
 #include "sim/efi/chip_store.h"
 
+#include "sim/crc32.h"
 #include "uefi/firmware.h"
 
 namespace {

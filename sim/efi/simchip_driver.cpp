@@ -2,6 +2,7 @@
 // simulated bridge chip behind it, and the control protocol simctl.efi uses to reach the model.
 // The chip and bus live in static storage for as long as the driver stays loaded; a chip handed
 // over to the variable store before a power-off comes back from it here (sim/efi/chip_store.h).
+#include "sim/crc32.h"
 #include "sim/efi/chip_store.h"
 #include "sim/efi/sim_control.h"
 #include "uefi/firmware.h"

@@ -2,6 +2,7 @@
 // and statistics.
 #include <gtest/gtest.h>
 
+#include "sim/crc32.h"
 #include "chip_model.h"
 
 namespace {
