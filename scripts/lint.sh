@@ -64,7 +64,8 @@ if tests:
 embedder = os.path.join(src, 'scripts/embed_images.cpp')
 if os.path.exists(embedder):
     add({'directory': build, 'file': embedder,
-         'command': shlex.join(['c++', '-std=c++20', '-Wall', '-Wextra', '-c', embedder])})
+         'command': shlex.join(['c++', '-std=c++20', '-Wall', '-Wextra', '-I' + src, '-c',
+                                     embedder])})
 
 json.dump(merged, open(os.path.join(work, 'compile_commands.json'), 'w'), indent=1)
 with open(os.path.join(work, 'sources'), 'w') as out:

@@ -126,7 +126,7 @@ HostPlatform::~HostPlatform() {
 int64_t HostPlatform::Run(const std::vector<std::string> &args) {
   State &s = *state_;
   s.events.clear();
-  for (auto &bus : s.buses)
+  for (const auto &bus : s.buses)
     BusResetCounters(*bus);
   SetArguments(s, args);
   s.runStartMicros = gSimNowMicros;
@@ -143,7 +143,7 @@ void HostPlatform::PowerCycle() {
   State &s = *state_;
   ChipPowerCycle(*s.chip);
   s.options.faults = BusFaults{};
-  for (auto &bus : s.buses)
+  for (const auto &bus : s.buses)
     bus->faults = s.options.faults;
   std::erase_if(s.variables, [](const StoredVariable &v) {
     return (v.attributes & EFI_VARIABLE_NON_VOLATILE) == 0;

@@ -1,5 +1,6 @@
 #include "event_text.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <variant>
@@ -66,12 +67,13 @@ Item PrintItem(const std::u16string &text, const char *verb) {
 
 bool IsPool(const sim::Event &e, bool allocate) {
   const auto *p = std::get_if<sim::PoolCall>(&e);
-  return p && p->allocate == allocate && p->size == kPrintBuffer && p->status == EFI_SUCCESS;
+  return p != nullptr && p->allocate == allocate && p->size == kPrintBuffer &&
+         p->status == EFI_SUCCESS;
 }
 
 bool IsOutput(const sim::Event &e) {
   const auto *c = std::get_if<sim::ConsoleCall>(&e);
-  return c && c->op == sim::ConsoleOp::OutputString;
+  return c != nullptr && c->op == sim::ConsoleOp::OutputString;
 }
 
 const sim::PortAccess *Port(const std::vector<sim::Event> &events, size_t i, uint16_t port,
@@ -180,11 +182,14 @@ std::vector<Item> FoldPass(const std::vector<Item> &items, size_t shortest, size
     // Two overlapping runs cover as much when the item before a run happens to end its block;
     // then the one that starts a page, where the controller is given its mode or write enable,
     // is the block's own start.
-    for (size_t j = i; j < n && j < i + longest; ++j)
-      if (bestCover[j] > bestCover[start] ||
-          (bestCover[j] == bestCover[start] && j < start + bestCover[start] &&
-           OpensPage(items[j]) && !OpensPage(items[start])))
+    const size_t reach = std::min(n, i + longest);
+    for (size_t j = i + 1; j < reach; ++j) {
+      const size_t cover = bestCover[j];
+      const bool overlapping = j < start + bestCover[start];
+      const bool ownStart = OpensPage(items[j]) && !OpensPage(items[start]);
+      if (cover > bestCover[start] || (cover == bestCover[start] && overlapping && ownStart))
         start = j;
+    }
     if (bestCover[start] == 0) {
       out.push_back(items[i++]);
       continue;

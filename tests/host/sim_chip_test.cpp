@@ -7,7 +7,6 @@
 
 namespace {
 
-using sim::BridgeChip;
 using sim::ChipConfig;
 
 TEST_F(ChipModel, PowersOnWithOldImageAndItsOwnKeyArea) {

@@ -6,7 +6,6 @@
 
 namespace {
 
-using sim::BridgeChip;
 using sim::ChipConfig;
 
 TEST_F(ChipModel, EraseNeedsLatchConfigurationAndAccess) {
