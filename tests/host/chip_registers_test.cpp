@@ -1,12 +1,11 @@
-// Register access over the SMBus: the exact Execute parameters of the two primitives, and the
-// identity reads as literal transaction lists.
+// Register access over the SMBus: the exact Execute parameters of the two primitives. The identity
+// reads' transaction lists are part of the whole runs in sequence_test.
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "chip/registers.h"
 #include "sim/host/host_platform.h"
-#include "records.h"
 #include "uefi/firmware.h"
 
 namespace {
@@ -80,43 +79,6 @@ TEST_F(Registers, FailedReadYieldsFF) {
   platform.Chip().registers[0][0x10] = 0x00;
   platform.Bus().faults.failFrom = 0;
   EXPECT_EQ(ReadRegister(0x10), 0xFF);
-}
-
-TEST_F(Registers, ChipIdSequence) {
-  EXPECT_EQ(ReadChipId(), 0x1605);
-  EXPECT_EQ(Steps(platform), (std::vector<Step>{
-                                 {'W', 0xFF, 0x80},
-                                 {'W', 0xEE, 0x01},
-                                 {'W', 0xFF, 0xA0},
-                                 {'R', 0x00, 0x16},
-                                 {'R', 0x01, 0x05},
-                             }));
-  EXPECT_TRUE(platform.Chip().hostAccess) << "ReadChipId leaves access granted";
-
-  platform.Chip().config.idLow = 0x06;
-  EXPECT_EQ(ReadChipId(), 0x1606);
-}
-
-TEST_F(Registers, OnboardVersionSequenceAndRelease) {
-  platform.Chip().config.cid = 1;
-  platform.Chip().config.pid = 3;
-  platform.Chip().config.txx = 4;
-  FirmwareVersion v = ReadOnboardVersion();
-  EXPECT_EQ(v.cid, 1);
-  EXPECT_EQ(v.pid, 3);
-  EXPECT_EQ(v.txx, 4);
-  ReleaseRegisterAccess();
-  EXPECT_EQ(Steps(platform), (std::vector<Step>{
-                                 {'W', 0xFF, 0x80},
-                                 {'W', 0xEE, 0x01},
-                                 {'W', 0xFF, 0xD2},
-                                 {'R', 0x0C, 1},
-                                 {'R', 0x0D, 3},
-                                 {'R', 0x0E, 4},
-                                 {'W', 0xFF, 0x80},
-                                 {'W', 0xEE, 0x00},
-                             }));
-  EXPECT_FALSE(platform.Chip().hostAccess);
 }
 
 TEST(RegistersWithoutBus, SearchFailuresAndNoAccessWithoutAnInterface) {

@@ -22,35 +22,6 @@ bool ScreenHas(const HostPlatform &p, const std::string &text) {
   return p.ScreenText().find(text) != std::string::npos;
 }
 
-TEST(Run, NoOperandShowsBannerAndUsage) {
-  HostPlatform p;
-  EXPECT_EQ(p.Run({"Panelup.efi"}), 10);
-  // The /s usage line is exactly 80 columns, so the cursor wraps before its line end; the /g
-  // line is longer and wraps onto the next row. An 80x25 console shows it like this.
-  const std::vector<std::string> rows = {
-      "",
-      kBannerRow,
-      "",
-      " Usage :",
-      "        Panelup.efi  /f  [ CID_0 ]  [ PID_1 ] ; flash the CID and PID LCD FW",
-      "        Panelup.efi  /s                       ; show current onboard FW version",
-      "",
-      "        Panelup.efi  /g                       ; Get Supported FW of this version",
-      " tool",
-      "",
-      " example:",
-      "        Panelup.efi  /s",
-      "        Panelup.efi  /g",
-      "        Panelup.efi  /f  2 6",
-  };
-  for (int r = 0; r < sim::kScreenRows; ++r)
-    EXPECT_EQ(p.RowText(r), r < static_cast<int>(rows.size()) ? rows[r] : "") << "row " << r;
-  EXPECT_EQ(p.Mode().CursorRow, 15);
-  EXPECT_EQ(p.Mode().CursorColumn, 0);
-  EXPECT_TRUE(p.Recorded<sim::Transaction>().empty());
-  EXPECT_TRUE(p.PoolBalanced());
-}
-
 TEST(Run, VersionQueryReadsAndReleasesTheChip) {
   for (const char *operand : {"/S", "/show"}) {
     SCOPED_TRACE(operand);
