@@ -43,9 +43,13 @@ endfunction()
 # nothing, and it can leave the flash controller (address, mode, latch, FIFO) in a state where a
 # wrong page goes in or the read-back reads the wrong place. A failed bus is seen at once and a
 # bad read can only mislead the compare; a failed write has the same effect on the chip as an
-# ignored one, so this tier covers those too.
+# ignored one, so this tier covers those too. The full tier runs every index of every kind; each
+# kind comes with the rough run time of its full case, relative to the others.
 foreach(target 2:6 1:3)
-  foreach(kind fail-from fail-once flip-read ignore-write cut-and-retry)
+  foreach(kind_cost fail-from:8 fail-once:9 flip-read:3 ignore-write:6 cut-and-retry:8)
+    string(REPLACE : ";" kind_cost ${kind_cost})
+    list(GET kind_cost 0 kind)
+    list(GET kind_cost 1 cost)
     if(target STREQUAL 2:6 AND kind STREQUAL ignore-write)
       panelup_sweep_case(sweep ${target} ${kind} all 100 0/2)
       panelup_sweep_case(sweep ${target} ${kind} all 100 1/2)
@@ -53,7 +57,7 @@ foreach(target 2:6 1:3)
       panelup_sweep_case(sweep ${target} ${kind} 300@7911 10)
     endif()
     if(PANELUP_SWEEP_FULL)
-      panelup_sweep_case(sweep-full ${target} ${kind} all 1)
+      panelup_sweep_case(sweep-full ${target} ${kind} all ${cost})
     endif()
   endforeach()
 endforeach()

@@ -38,7 +38,6 @@ std::vector<uint64_t> Indices(const Reference &reference, FaultKind kind, const 
 
 // Runs by phase of the faulted transaction, the last row all phases together. The columns: each
 // Outcome, then the clean retry after a failed run: success, key area restored, failed.
-constexpr int kRetried = kOutcomes;
 using Counts = std::array<uint64_t, kOutcomes + 3>;
 struct Tally {
   uint64_t runs = 0;

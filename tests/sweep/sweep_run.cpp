@@ -1,5 +1,6 @@
 #include "tests/sweep/sweep_run.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <string_view>
@@ -24,7 +25,7 @@ std::vector<sim::PortAccess> PortAccesses(const sim::HostPlatform &platform) {
 // fault's strike and (for the clean run) where the phases begin.
 struct Recorder {
   sim::HostPlatform *platform = nullptr;
-  Fault fault{};
+  Fault fault{FaultKind::FailOnce, sim::kNever}; // none in the clean run
   bool struck = false;
   std::string text;
   // The clean run only: each transaction's direction, the CMOS status byte the last one saw,
@@ -107,12 +108,12 @@ std::vector<uint8_t> EcCommands(const std::vector<sim::PortAccess> &log) {
 }
 
 bool FlashAsAtPowerOn(const sim::BridgeChip &chip) {
-  static const sim::BridgeChip *const powerOn = [] {
-    static sim::BridgeChip fresh;
+  static sim::BridgeChip fresh;
+  static const bool on = [] {
     sim::ChipPowerOn(fresh, sim::ChipConfig{});
-    return &fresh;
+    return true;
   }();
-  return std::memcmp(chip.flash, powerOn->flash, sim::kFlashSize) == 0;
+  return on && std::memcmp(chip.flash, fresh.flash, sim::kFlashSize) == 0;
 }
 
 // The image and key area in the flash, and whether the backup variable holds the chip's own key
@@ -201,17 +202,14 @@ bool ParseTarget(const std::string &text, Target *target) {
 }
 
 Phase Reference::PhaseOf(uint64_t index) const {
-  int phase = 0;
-  while (phase + 1 < kPhases && index >= phaseStart[phase + 1])
-    ++phase;
-  return static_cast<Phase>(phase);
+  return static_cast<Phase>(std::upper_bound(phaseStart.begin() + 1, phaseStart.end(), index) -
+                            phaseStart.begin() - 1);
 }
 
 bool LearnReference(const Target &target, Reference *reference, std::string *error) {
   sim::HostPlatform platform;
   Recorder r;
   r.learning = true;
-  r.fault = Fault{FaultKind::FailOnce, sim::kNever};
   Hook(platform, r);
   bool ok = RunTarget(platform, target) == 0 && r.text.find("upgrade success") != std::string::npos;
   gRecorder = nullptr;

@@ -37,7 +37,7 @@ void Tally::Add(const Reference &reference, uint64_t index, const Verdict &verdi
   for (Counts *row : {&counts[static_cast<size_t>(reference.PhaseOf(index))], &counts[kPhases]}) {
     ++(*row)[static_cast<size_t>(verdict.outcome)];
     if (verdict.outcome != Outcome::Success)
-      ++(*row)[kRetried + (verdict.retryFailed ? 2 : (verdict.retryRestored ? 1 : 0))];
+      ++(*row)[kOutcomes + (verdict.retryFailed ? 2 : (verdict.retryRestored ? 1 : 0))];
   }
   falseSuccesses += verdict.falseSuccess ? 1 : 0;
   retriesFailed += verdict.retryFailed ? 1 : 0;
@@ -67,7 +67,7 @@ void PrintSummary(std::ostream &out, const Reference &r, FaultKind kind, const S
   auto row = [&out](const char *name, const auto &cells) {
     out << "  " << std::left << std::setw(16) << name << std::right;
     for (size_t i = 0; i < cells.size(); ++i)
-      out << (i == kRetried ? " |" : "") << std::setw(i == 3 ? 11 : 9) << cells[i];
+      out << (i == kOutcomes ? " |" : "") << std::setw(i == 3 ? 11 : 9) << cells[i];
     out << "\n";
   };
   row("phase",
