@@ -1,10 +1,13 @@
 # The fault sweep: whole /f updates on the simulated platform with one bus fault each, every run
-# judged (tests/sweep). The quick tier below runs in the test suite as two shards and a combined
-# summary; `make sweep` runs every index of every kind (scripts/sweep.sh).
+# judged (tests/sweep). Each test case runs one target and fault kind (or a slice of its indices),
+# prints its own summary and fails on any broken rule. The quick tier (label sweep) runs in the
+# test suite; the full tier (label sweep-full: every index of every kind) is only defined in a
+# tree configured with PANELUP_SWEEP_FULL, which `make sweep` (scripts/sweep.sh) makes.
 #
 # The sweep compiles the tool and the simulated platform again for itself with optimisation: about
 # three times faster than the unoptimised panelup_host_tool and panelup_sim the host tests link.
-# Here it keeps the sanitizers; the full sweep (scripts/sweep.sh) builds it in a tree without them.
+# Here it keeps the sanitizers; the full sweep's tree is built without them.
+option(PANELUP_SWEEP_FULL "Define the full fault sweep's test cases (label sweep-full)" OFF)
 set(PANELUP_SWEEP_SOURCES sweep_run.cpp sweep_rules.cpp sweep_tally.cpp)
 list(TRANSFORM PANELUP_SWEEP_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/tests/sweep/)
 add_executable(panelup_fault_sweep ${PROJECT_SOURCE_DIR}/tests/sweep/fault_sweep.cpp
@@ -14,36 +17,52 @@ target_include_directories(panelup_fault_sweep PRIVATE ${PANELUP_TOOL_INCLUDES}
 target_compile_definitions(panelup_fault_sweep PRIVATE ${PANELUP_ACCESS_DEFINITIONS})
 target_compile_options(panelup_fault_sweep PRIVATE ${PANELUP_WARNINGS} -O2)
 
-# The sweep's own rules, phase map and shard reports.
+# The sweep's own rules, phase map and choice of runs.
 add_executable(panelup_sweep_tests ${PROJECT_SOURCE_DIR}/tests/sweep/sweep_rules_test.cpp
   ${PANELUP_SWEEP_SOURCES})
 target_compile_options(panelup_sweep_tests PRIVATE ${PANELUP_WARNINGS})
 target_link_libraries(panelup_sweep_tests PRIVATE panelup_sim GTest::gtest_main)
 gtest_discover_tests(panelup_sweep_tests PROPERTIES LABELS sweep DISCOVERY_TIMEOUT 60)
 
-# Quick tier: every index for the ignored write on /f 2 6, a seeded sample for the rest. The
-# ignored write is the fault most likely to hide: the chip drops it, the bus reports nothing, and
-# it can leave the flash controller (address, mode, latch, FIFO) in a state where a wrong page
-# goes in or the read-back reads the wrong place. A failed bus is seen at once and a bad read can
-# only mislead the compare; a failed write has the same effect on the chip as an ignored one, so
-# this tier covers those too.
-set(PANELUP_SWEEP_DIR ${CMAKE_BINARY_DIR}/sweep)
-file(MAKE_DIRECTORY ${PANELUP_SWEEP_DIR})
-set(PANELUP_SWEEP_QUICK --sample 300 --seed 7911 --every ignore-write@2:6)
-set(PANELUP_SWEEP_REPORTS)
-foreach(shard 0 1)
-  set(report ${PANELUP_SWEEP_DIR}/quick-${shard}.report)
-  list(APPEND PANELUP_SWEEP_REPORTS ${report})
-  add_test(NAME sweep_quick_${shard}
-    COMMAND panelup_fault_sweep ${PANELUP_SWEEP_QUICK} --shard ${shard}/2 --report ${report})
-  set_tests_properties(sweep_quick_${shard} PROPERTIES LABELS sweep
-    FIXTURES_SETUP sweep_quick TIMEOUT 1200)
+# One case: sweep_2_6_fail-from, sweep_full_1_3_flip-read, sweep_2_6_ignore-write_0 (a slice).
+# COST puts the long cases first, so ctest -j keeps every core busy to the end.
+function(panelup_sweep_case label target kind selection cost)
+  string(REPLACE - _ prefix ${label})
+  string(REPLACE : _ where ${target})
+  set(name ${prefix}_${where}_${kind})
+  if(ARGC GREATER 5)
+    string(REGEX REPLACE "/.*" "" slice ${ARGV5})
+    string(APPEND name _${slice})
+  endif()
+  add_test(NAME ${name} COMMAND panelup_fault_sweep ${target} ${kind} ${selection} ${ARGN})
+  set_tests_properties(${name} PROPERTIES LABELS ${label} COST ${cost} TIMEOUT 3600)
+endfunction()
+
+# Quick tier: every index for the ignored write on /f 2 6 (in two slices), a seeded sample for
+# the rest. The ignored write is the fault most likely to hide: the chip drops it, the bus reports
+# nothing, and it can leave the flash controller (address, mode, latch, FIFO) in a state where a
+# wrong page goes in or the read-back reads the wrong place. A failed bus is seen at once and a
+# bad read can only mislead the compare; a failed write has the same effect on the chip as an
+# ignored one, so this tier covers those too. The full tier runs every index of every kind; each
+# kind comes with the rough run time of its full case, relative to the others.
+foreach(target 2:6 1:3)
+  foreach(kind_cost fail-from:7 fail-once:6 flip-read:1 ignore-write:2 cut-and-retry:7)
+    string(REPLACE : ";" kind_cost ${kind_cost})
+    list(GET kind_cost 0 kind)
+    list(GET kind_cost 1 cost)
+    if(target STREQUAL 2:6 AND kind STREQUAL ignore-write)
+      panelup_sweep_case(sweep ${target} ${kind} all 100 0/2)
+      panelup_sweep_case(sweep ${target} ${kind} all 100 1/2)
+    else()
+      panelup_sweep_case(sweep ${target} ${kind} 300@7911 10)
+    endif()
+    if(PANELUP_SWEEP_FULL)
+      panelup_sweep_case(sweep-full ${target} ${kind} all ${cost})
+    endif()
+  endforeach()
 endforeach()
-add_test(NAME sweep_quick_summary
-  COMMAND panelup_fault_sweep --combine ${PANELUP_SWEEP_REPORTS})
-set_tests_properties(sweep_quick_summary PROPERTIES LABELS sweep FIXTURES_REQUIRED sweep_quick)
 
 # A count that is not a number is refused, not read as 0 or as its leading digits.
-add_test(NAME sweep_rejects_bad_count COMMAND panelup_fault_sweep --sample 3x)
+add_test(NAME sweep_rejects_bad_count COMMAND panelup_fault_sweep 2:6 fail-once 3x@7911)
 set_tests_properties(sweep_rejects_bad_count PROPERTIES LABELS sweep
-  PASS_REGULAR_EXPRESSION "bad option: --sample 3x")
+  PASS_REGULAR_EXPRESSION "usage: panelup_fault_sweep")

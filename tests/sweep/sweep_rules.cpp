@@ -11,154 +11,113 @@ bool Has(const std::string &text, const char *part) {
   return text.find(part) != std::string::npos;
 }
 
-bool SameVersion(const FirmwareVersion &a, const FirmwareVersion &b) {
-  return a.cid == b.cid && a.pid == b.pid && a.txx == b.txx;
-}
-
+// CMOS 0x70-0x72 as the tool prints a version.
 std::string VersionText(const FirmwareVersion &v) {
   char text[16];
-  std::snprintf(text, sizeof text, "%d.%d.%d", v.cid, v.pid, v.txx);
+  std::snprintf(text, sizeof text, "%02d.%02d.%02d", v.cid, v.pid, v.txx);
   return text;
 }
 
 std::string Bytes(const std::vector<uint8_t> &bytes) {
-  std::string text;
+  std::string text = "[";
   char hex[4];
   for (uint8_t b : bytes) {
-    std::snprintf(hex, sizeof hex, "%02X", b);
-    text += (text.empty() ? "" : " ") + std::string(hex);
+    std::snprintf(hex, sizeof hex, " %02X", b);
+    text += hex;
   }
-  return "[" + text + "]";
+  return text + " ]";
 }
 
 bool EndsWith(const std::vector<uint8_t> &codes, uint8_t last2, uint8_t last) {
   return codes.size() >= 2 && codes[codes.size() - 2] == last2 && codes.back() == last;
 }
 
-// The on-board version from the "flash from [ .. ] to [ .. ]" line, if it was printed.
-bool PrintedOnboard(const std::string &text, FirmwareVersion *version) {
-  size_t at = text.find("flash from [ ");
-  int v[3];
-  if (at == std::string::npos ||
-      // The tool printed three bytes with %d: nothing here can overflow an int.
-      // NOLINTNEXTLINE(cert-err34-c)
-      std::sscanf(text.c_str() + at, "flash from [ %d.%d.%d ]", &v[0], &v[1], &v[2]) != 3)
-    return false;
-  *version = FirmwareVersion{static_cast<uint8_t>(v[0]), static_cast<uint8_t>(v[1]),
-                             static_cast<uint8_t>(v[2])};
-  return true;
+// The on-board version as the "flash from [ .. ] to [ .. ]" line printed it; empty without it.
+std::string PrintedOnboard(const std::string &text) {
+  const size_t at = text.find("flash from [ ");
+  const size_t end = text.find(" ]", at);
+  return end == std::string::npos ? "" : text.substr(at + 13, end - at - 13);
 }
 
-struct Checker {
-  Verdict &verdict;
-  void Require(bool ok, const std::string &what) {
-    if (!ok)
-      verdict.violations.push_back(what);
-  }
-};
-
-void CheckSuccess(const Reference &reference, const RunFacts &f, Verdict &v) {
-  Checker c{v};
-  const CatalogueEntry &entry = FirmwareCatalogue[reference.target.entry];
-  c.Require(Has(f.text, "upgrade success"), "exit 0 without 'upgrade success'");
-  c.Require(!Has(f.text, "upgrade Fail"), "exit 0 with 'upgrade Fail' printed");
-  c.Require(f.ec == std::vector<uint8_t>{0x8B, 0x8A}, "exit 0 with EC bytes " + Bytes(f.ec));
-  c.Require(EndsWith(f.statusCodes, 0xF0, 0xFF) && f.cmosStatus == 0xFF,
-            "exit 0 with CMOS 0x79 writes " + Bytes(f.statusCodes));
-  c.Require(SameVersion(f.cmosVersion, EntryVersion(entry)),
-            "exit 0 with CMOS version " + VersionText(f.cmosVersion));
-  if (!f.flashHoldsImage) {
-    v.falseSuccess = true;
-    c.Require(false, "FALSE SUCCESS: the flash does not hold the image");
-  }
-  if (!f.keyIntact) {
-    v.falseSuccess = v.keyDamagedSuccess = true;
-    c.Require(false, "FALSE SUCCESS: the key area is not the chip's own");
-  }
-  c.Require(f.backup == Backup::None, "exit 0 with the key-area backup left behind");
+void Require(Verdict &v, bool ok, const std::string &what) {
+  if (!ok)
+    v.violations.push_back(what);
 }
 
-void CheckFailure(const RunFacts &f, const FirmwareVersion &onboard, Verdict &v) {
-  Checker c{v};
-  c.Require(Has(f.text, "upgrade Fail"), "exit 248 without 'upgrade Fail'");
-  c.Require(!Has(f.text, "upgrade success"), "exit 248 with 'upgrade success' printed");
-  c.Require(f.ec == std::vector<uint8_t>{0x8B, 0x8C}, "exit 248 with EC bytes " + Bytes(f.ec));
-  c.Require(EndsWith(f.statusCodes, 0xF8, 0xFF) && f.cmosStatus == 0xFF,
-            "exit 248 with CMOS 0x79 writes " + Bytes(f.statusCodes));
-  c.Require(SameVersion(f.cmosVersion, onboard), "exit 248 with CMOS version " +
-                                                     VersionText(f.cmosVersion) + ", printed " +
-                                                     VersionText(onboard));
-  // The erase comes only after the backup is stored, and a failure keeps it.
-  c.Require(f.backup == Backup::Original, "exit 248 without the backup of the original key area");
-  v.keyLostFailureReported = !f.keyIntact;
-  v.failureWithFlashRight = f.flashHoldsImage && f.keyIntact;
+// Exit 0 or 248: the one verdict printed and sent to the EC, CMOS 0x79 ending with 0xF0 or 0xF8
+// and 0xFF, and CMOS 0x70-0x72 holding `version`.
+void CheckFinished(const RunFacts &f, bool success, const std::string &version, Verdict &v) {
+  const std::string exit = "exit " + std::to_string(f.status);
+  const char *said = success ? "upgrade success" : "upgrade Fail";
+  Require(v, Has(f.text, said), exit + " without '" + said + "'");
+  Require(v, !Has(f.text, success ? "upgrade Fail" : "upgrade success"),
+          exit + " with the other verdict printed");
+  Require(v, f.ec == std::vector<uint8_t>{0x8B, uint8_t(success ? 0x8A : 0x8C)},
+          exit + " with EC bytes " + Bytes(f.ec));
+  Require(v, EndsWith(f.statusCodes, success ? 0xF0 : 0xF8, 0xFF) && f.cmosStatus == 0xFF,
+          exit + " with CMOS 0x79 writes " + Bytes(f.statusCodes));
+  Require(v, VersionText(f.cmosVersion) == version,
+          exit + " with CMOS version " + VersionText(f.cmosVersion) + ", not " + version);
 }
 
 // After any failed run, one clean try must end with the image and the chip's own key area.
 void CheckRetry(const RunFacts &f, Verdict &v) {
   const RetryFacts &r = f.retry;
-  v.retried = true;
   v.retryRestored = r.restored;
-  Checker c{v};
   const bool ok = r.status == 0 && r.success && r.flashHoldsImage && r.keyIntact;
   v.retryFailed = !ok;
-  c.Require(ok, "the retry ended with exit " + std::to_string(r.status) +
-                    (r.flashHoldsImage ? "" : ", without the image") +
-                    (r.keyIntact ? "" : ", without the original key area"));
-  c.Require(r.backup == Backup::None, "the retry left the key-area backup behind");
+  Require(v, ok,
+          "the retry ended with exit " + std::to_string(r.status) +
+              (r.flashHoldsImage ? "" : ", without the image") +
+              (r.keyIntact ? "" : ", without the original key area"));
+  Require(v, r.backup == Backup::None, "the retry left the key-area backup behind");
 }
 
 // Exit 254 or 255: stopped before the erase, with `message` printed and `codes` in CMOS 0x79.
-void CheckStoppedBeforeErase(const RunFacts &f, const FirmwareVersion &onboard, const char *message,
+void CheckStoppedBeforeErase(const RunFacts &f, const std::string &onboard, const char *message,
                              const std::vector<uint8_t> &codes, Verdict &v) {
-  Checker c{v};
   const std::string exit = "exit " + std::to_string(f.status);
-  c.Require(Has(f.text, message), exit + " without '" + message + "'");
-  c.Require(!Has(f.text, "upgrade success") && !Has(f.text, "upgrade Fail"),
-            exit + " with an update verdict printed");
-  c.Require(f.erases == 0 && f.flashUntouched, exit + " with the flash changed");
-  c.Require(f.ec == std::vector<uint8_t>{0x8B}, exit + " with EC bytes " + Bytes(f.ec));
-  c.Require(f.statusCodes == codes && f.cmosStatus == 0xF9,
-            exit + " with CMOS 0x79 writes " + Bytes(f.statusCodes));
-  c.Require(SameVersion(f.cmosVersion, onboard), exit + " with CMOS version " +
-                                                     VersionText(f.cmosVersion) + ", printed " +
-                                                     VersionText(onboard));
+  Require(v, Has(f.text, message), exit + " without '" + message + "'");
+  Require(v, !Has(f.text, "upgrade success") && !Has(f.text, "upgrade Fail"),
+          exit + " with an update verdict printed");
+  Require(v, f.erases == 0 && f.flashUntouched, exit + " with the flash changed");
+  Require(v, f.ec == std::vector<uint8_t>{0x8B}, exit + " with EC bytes " + Bytes(f.ec));
+  Require(v, f.statusCodes == codes && f.cmosStatus == 0xF9,
+          exit + " with CMOS 0x79 writes " + Bytes(f.statusCodes));
+  Require(v, VersionText(f.cmosVersion) == onboard,
+          exit + " with CMOS version " + VersionText(f.cmosVersion) + ", printed " + onboard);
   // The sweep starts with no backup, and neither stop reaches the store.
-  c.Require(f.backup == Backup::None, exit + " with a backup stored");
+  Require(v, f.backup == Backup::None, exit + " with a backup stored");
 }
 
 } // namespace
 
-Verdict Judge(const Reference &reference, const Fault & /*fault*/, const RunFacts &facts) {
+Verdict Judge(const Target &target, const RunFacts &facts) {
   Verdict v;
-  Checker c{v};
-  v.struck = facts.struck;
-  c.Require(facts.struck, "the fault never met its transaction");
-  c.Require(facts.poolBalanced, "pool not balanced");
-  FirmwareVersion onboard{};
-  bool printed = PrintedOnboard(facts.text, &onboard);
-  c.Require(printed, "no 'flash from [ .. ]' line");
-  switch (facts.status) {
-  case 0:
+  Require(v, facts.struck, "the fault never met its transaction");
+  Require(v, facts.poolBalanced, "pool not balanced");
+  const std::string onboard = PrintedOnboard(facts.text);
+  Require(v, !onboard.empty(), "no 'flash from [ .. ]' line");
+  if (facts.status == 0) {
     v.outcome = Outcome::Success;
-    CheckSuccess(reference, facts, v);
-    break;
-  case 248:
+    CheckFinished(facts, true, VersionText(EntryVersion(FirmwareCatalogue[target.entry])), v);
+    v.falseSuccess = !facts.flashHoldsImage || !facts.keyIntact;
+    Require(v, facts.flashHoldsImage, "FALSE SUCCESS: the flash does not hold the image");
+    Require(v, facts.keyIntact, "FALSE SUCCESS: the key area is not the chip's own");
+    Require(v, facts.backup == Backup::None, "exit 0 with the key-area backup left behind");
+  } else if (facts.status == 248) {
     v.outcome = Outcome::Failure;
-    CheckFailure(facts, onboard, v);
-    break;
-  case 254:
+    CheckFinished(facts, false, onboard, v);
+    // The erase comes only after the backup is stored, and a failure keeps it.
+    Require(v, facts.backup == Backup::Original, "exit 248 without the original key area's backup");
+  } else if (facts.status == 254) {
     v.outcome = Outcome::NotErased;
     CheckStoppedBeforeErase(facts, onboard, "flash not erased", {0xF2, 0xF9}, v);
-    break;
-  case 255:
+  } else if (facts.status == 255) {
     v.outcome = Outcome::ChipIdFailure;
     CheckStoppedBeforeErase(facts, onboard, "Read chipid fail", {0xF9}, v);
-    break;
-  default:
-    v.outcome = Outcome::Other;
-    c.Require(false, "exit status " + std::to_string(facts.status));
-    break;
+  } else {
+    Require(v, false, "exit status " + std::to_string(facts.status));
   }
   if (facts.status != 0)
     CheckRetry(facts, v);

@@ -1,6 +1,10 @@
-// The rules every faulted run must keep, and how a run is classified for the summary.
+// The rules every faulted run must keep, and one sweep case around them: the fault indices it
+// runs and its counts by phase of the faulted transaction.
 #pragma once
 
+#include <array>
+#include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -10,20 +14,42 @@ namespace sweep {
 
 struct Verdict {
   Outcome outcome = Outcome::Other;
-  bool struck = false; // the fault met a transaction it applies to
   // Success reported while the flash lacks the image or any byte of the chip's own key area.
   bool falseSuccess = false;
-  bool keyDamagedSuccess = false;      // of those, the key area is what is wrong
-  bool keyLostFailureReported = false; // the first run lost the key area and said it failed
-  bool failureWithFlashRight = false;  // failure reported though image and key area are right
-  // The clean retry after a failed run: whether it ran, brought the key area back from the
-  // backup, or failed to leave the image and the original key area with exit 0.
-  bool retried = false;
+  // The clean retry after a failed run: brought the key area back from the backup, or failed to
+  // leave the image and the original key area with exit 0.
   bool retryRestored = false;
   bool retryFailed = false;
   std::vector<std::string> violations;
 };
 
-Verdict Judge(const Reference &reference, const Fault &fault, const RunFacts &facts);
+Verdict Judge(const Target &target, const RunFacts &facts);
+
+// Which of a kind's indices a case runs: all, or `sample` of them drawn with `seed`; then every
+// `slices`-th of those from the `slice`-th, so the slices of one selection run each index once.
+constexpr uint64_t kEveryIndex = UINT64_MAX;
+struct Selection {
+  uint64_t sample = kEveryIndex;
+  uint64_t seed = 1;
+  uint64_t slice = 0;
+  uint64_t slices = 1;
+};
+std::vector<uint64_t> Indices(const Reference &reference, FaultKind kind, const Selection &s);
+
+// Runs by phase of the faulted transaction, the last row all phases together. The columns: each
+// Outcome, then the clean retry after a failed run: success, key area restored, failed.
+using Counts = std::array<uint64_t, kOutcomes + 3>;
+struct Tally {
+  uint64_t runs = 0;
+  std::array<Counts, kPhases + 1> counts{};
+  uint64_t falseSuccesses = 0;
+  uint64_t retriesFailed = 0;
+  std::vector<std::string> violations; // "at INDEX: what"
+
+  void Add(const Reference &reference, uint64_t index, const Verdict &verdict);
+};
+
+void PrintSummary(std::ostream &out, const Reference &reference, FaultKind kind,
+                  const Selection &selection, const Tally &tally);
 
 } // namespace sweep

@@ -1,27 +1,30 @@
-// The sweep is only as good as its rules and its phase map: a rule that cannot fire would let
-// a false success through every one of its runs.
+// The sweep is only as good as its rules, its phase map and its choice of runs: a rule that
+// cannot fire would let a false success through every one of its runs, and a slice that drops
+// indices would leave them untried without a word.
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include <set>
 
 #include "tests/sweep/sweep_rules.h"
 #include "tests/sweep/sweep_run.h"
-#include "tests/sweep/sweep_tally.h"
 
 namespace {
 
 using namespace sweep;
 
-Reference TwoSix() {
-  Target target;
-  EXPECT_TRUE(ParseTarget("2:6", &target));
-  Reference r;
-  std::string error;
-  EXPECT_TRUE(LearnReference(target, &r, &error)) << error;
-  return r;
+// The clean run of /f 2 6, learnt once.
+const Reference &TwoSix() {
+  static const Reference reference = [] {
+    Target target;
+    Reference r;
+    std::string error;
+    EXPECT_TRUE(ParseTarget("2:6", &target) && LearnReference(target, &r, &error)) << error;
+    return r;
+  }();
+  return reference;
 }
 
-// What a clean /f 2 6 from 2.6.12 leaves behind.
+// What a clean /f 2 6 from 2.6.12 leaves behind, and a clean retry had one been needed.
 RunFacts Succeeded() {
   RunFacts f;
   f.status = 0;
@@ -35,21 +38,14 @@ RunFacts Succeeded() {
   f.cmosVersion = {2, 6, 19};
   f.flashHoldsImage = f.keyIntact = true;
   f.erases = 1;
+  f.retry.success = f.retry.flashHoldsImage = f.retry.keyIntact = true;
   return f;
-}
-
-// A clean retry after a failed run.
-RetryFacts Retried(bool restored) {
-  RetryFacts r;
-  r.ran = r.success = r.flashHoldsImage = r.keyIntact = true;
-  r.restored = restored;
-  return r;
 }
 
 RunFacts Failed() {
   RunFacts f = Succeeded();
   f.backup = Backup::Original;
-  f.retry = Retried(true);
+  f.retry.restored = true;
   f.status = 248;
   f.text = "\n VTQ_001 LT7911D FW [ CID_PID_Txx ] flash from [ 03.06.12 ] to [ 02.06.19 ] "
            "\n VTQ_002J  upgrade Fail";
@@ -73,7 +69,6 @@ RunFacts ChipIdFailed() {
   f.flashHoldsImage = false;
   f.flashUntouched = true;
   f.erases = 0;
-  f.retry = Retried(false);
   return f;
 }
 
@@ -87,7 +82,7 @@ RunFacts NotErased() {
 }
 
 TEST(SweepReference, PhasesStartWhereTheRegisterListsPutThem) {
-  Reference r = TwoSix();
+  const Reference &r = TwoSix();
   // Version: access 2 + bank 1 + reads 3 + release 2. Chip id: 2 + 1 + 2. ConfigPara: 8.
   // Key save, twice: preamble 8, 18 pages of 9 writes, 286 reads, postamble 2. Erase: 10.
   // Firmware: preamble 8, 928 pages of 28, postamble 2. Key write: 8 + 18 x 26 + 2.
@@ -101,64 +96,59 @@ TEST(SweepReference, PhasesStartWhereTheRegisterListsPutThem) {
 }
 
 TEST(SweepRules, ConsistentOutcomesPass) {
-  Reference r = TwoSix();
   for (const RunFacts &f : {Succeeded(), Failed(), ChipIdFailed(), NotErased()}) {
-    Verdict v = Judge(r, Fault{FaultKind::FailOnce, 30000}, f);
+    Verdict v = Judge(TwoSix().target, f);
     EXPECT_TRUE(v.violations.empty()) << f.status << ": " << v.violations[0];
     EXPECT_FALSE(v.falseSuccess);
   }
 }
 
 TEST(SweepRules, SuccessWithoutTheImageOrTheKeyAreaIsFalse) {
-  Reference r = TwoSix();
   RunFacts noImage = Succeeded();
   noImage.flashHoldsImage = false;
-  Verdict v = Judge(r, Fault{FaultKind::IgnoreWrite, 30000}, noImage);
+  Verdict v = Judge(TwoSix().target, noImage);
   EXPECT_TRUE(v.falseSuccess);
   EXPECT_FALSE(v.violations.empty());
 
-  // Whatever the phase, the key-area save included.
   RunFacts noKey = Succeeded();
   noKey.keyIntact = false;
-  for (uint64_t index : {300u, 26941u}) {
-    v = Judge(r, Fault{FaultKind::FlipRead, index}, noKey);
-    EXPECT_TRUE(v.falseSuccess && v.keyDamagedSuccess) << index;
-  }
+  v = Judge(TwoSix().target, noKey);
+  EXPECT_TRUE(v.falseSuccess);
+  ASSERT_EQ(v.violations.size(), 1u);
+  EXPECT_NE(v.violations[0].find("key area"), std::string::npos) << v.violations[0];
 }
 
 TEST(SweepRules, BackupAndRetryMustEndWithTheChipsOwnKeyArea) {
-  Reference r = TwoSix();
-  const Fault cut{FaultKind::CutRetry, 27000};
+  const Target &target = TwoSix().target;
   RunFacts leftBehind = Succeeded();
   leftBehind.backup = Backup::Original;
-  EXPECT_FALSE(Judge(r, cut, leftBehind).violations.empty());
+  EXPECT_FALSE(Judge(target, leftBehind).violations.empty());
   RunFacts noBackup = Failed();
   noBackup.backup = Backup::None;
-  EXPECT_FALSE(Judge(r, cut, noBackup).violations.empty());
+  EXPECT_FALSE(Judge(target, noBackup).violations.empty());
   RunFacts stored = NotErased();
   stored.backup = Backup::Original;
-  EXPECT_FALSE(Judge(r, cut, stored).violations.empty());
+  EXPECT_FALSE(Judge(target, stored).violations.empty());
   RunFacts erased = NotErased();
   erased.flashUntouched = false;
-  EXPECT_FALSE(Judge(r, cut, erased).violations.empty());
+  EXPECT_FALSE(Judge(target, erased).violations.empty());
 
   std::vector<RunFacts> badRetries(3, Failed());
   badRetries[0].retry.keyIntact = false;
   badRetries[1].retry.status = 248;
   badRetries[2].retry.backup = Backup::Original;
   for (size_t i = 0; i < badRetries.size(); ++i) {
-    Verdict v = Judge(r, cut, badRetries[i]);
+    Verdict v = Judge(target, badRetries[i]);
     EXPECT_FALSE(v.violations.empty()) << i;
     EXPECT_EQ(v.retryFailed, i < 2) << i;
   }
-  Verdict v = Judge(r, cut, Failed());
-  EXPECT_TRUE(v.retried && v.retryRestored && !v.retryFailed);
+  Verdict v = Judge(target, Failed());
+  EXPECT_TRUE(v.retryRestored && !v.retryFailed);
 }
 
 TEST(SweepRules, EachSignOfTheOutcomeMustAgree) {
-  Reference r = TwoSix();
-  const Fault fault{FaultKind::FailOnce, 30000};
-  std::vector<RunFacts> broken(8, Succeeded());
+  const Target &target = TwoSix().target;
+  std::vector<RunFacts> broken(9, Succeeded());
   broken[0].ec = {0x8B, 0x8C};
   broken[1].statusCodes.back() = 0xF8;
   broken[2].cmosVersion = {2, 6, 12};
@@ -168,55 +158,62 @@ TEST(SweepRules, EachSignOfTheOutcomeMustAgree) {
   broken[6].status = 24;
   broken[7] = Failed();
   broken[7].cmosVersion = {2, 6, 12}; // not the version the run printed
+  broken[8] = ChipIdFailed();
+  broken[8].erases = 1;
   for (size_t i = 0; i < broken.size(); ++i)
-    EXPECT_FALSE(Judge(r, fault, broken[i]).violations.empty()) << i;
+    EXPECT_FALSE(Judge(target, broken[i]).violations.empty()) << i;
 
-  RunFacts erased = ChipIdFailed();
-  erased.erases = 1;
-  EXPECT_FALSE(Judge(r, fault, erased).violations.empty());
   RunFacts keyLost = Failed();
   keyLost.keyIntact = false;
-  Verdict v = Judge(r, fault, keyLost);
-  EXPECT_TRUE(v.keyLostFailureReported);
-  EXPECT_TRUE(v.violations.empty());
+  EXPECT_TRUE(Judge(target, keyLost).violations.empty()) << "the retry brings it back";
 }
 
-TEST(SweepTally, ShardReportsAddUpAndMustBeComplete) {
-  Reference r = TwoSix();
-  Tally shard;
-  shard.AddTarget(r);
-  RunFacts noKey = Succeeded();
-  noKey.keyIntact = false;
-  shard.Add(r, Fault{FaultKind::FlipRead, 300}, Judge(r, Fault{FaultKind::FlipRead, 300}, noKey));
-  shard.Add(r, Fault{FaultKind::CutRetry, 27000},
-            Judge(r, Fault{FaultKind::CutRetry, 27000}, Failed()));
-  shard.Add(r, Fault{FaultKind::FailOnce, 9}, Judge(r, Fault{FaultKind::FailOnce, 9}, Failed()));
+// The slices of a selection run every chosen index once; a draw is the same each time and takes
+// only indices the kind can strike.
+TEST(SweepCase, SlicesCoverTheSelectionOnce) {
+  const Reference &r = TwoSix();
+  EXPECT_EQ(Indices(r, FaultKind::IgnoreWrite, Selection{}).size(), 35376u);
+  EXPECT_EQ(Indices(r, FaultKind::FlipRead, Selection{}).size(), 15703u);
+  for (const Selection &whole : {Selection{}, Selection{300, 7911}}) {
+    const std::vector<uint64_t> all = Indices(r, FaultKind::FlipRead, whole);
+    std::multiset<uint64_t> sliced;
+    for (uint64_t slice = 0; slice < 3; ++slice) {
+      for (uint64_t index : Indices(r, FaultKind::FlipRead, {whole.sample, whole.seed, slice, 3})) {
+        sliced.insert(index);
+        EXPECT_EQ(r.ops[index], sim::Op::Read) << index;
+      }
+    }
+    EXPECT_EQ(sliced, std::multiset<uint64_t>(all.begin(), all.end()));
+  }
+  const std::vector<uint64_t> drawn = Indices(r, FaultKind::FailOnce, Selection{300, 7911});
+  EXPECT_EQ(std::set<uint64_t>(drawn.begin(), drawn.end()).size(), 300u);
+  EXPECT_EQ(drawn, Indices(r, FaultKind::FailOnce, Selection{300, 7911}));
+  EXPECT_NE(drawn, Indices(r, FaultKind::FailOnce, Selection{300, 7912}));
+  EXPECT_NE(drawn, Indices(r, FaultKind::FailFrom, Selection{300, 7911}));
+}
+
+// Each run is counted under the phase of its faulted transaction, and so is its retry.
+TEST(SweepCase, TallyCountsByPhaseAndOutcome) {
+  const Reference &r = TwoSix();
+  Tally t;
   RunFacts noImage = Succeeded();
   noImage.flashHoldsImage = false;
-  shard.Add(r, Fault{FaultKind::IgnoreWrite, 600},
-            Judge(r, Fault{FaultKind::IgnoreWrite, 600}, noImage));
-
-  const std::string path = ::testing::TempDir() + "sweep_shard.report";
-  for (const char *name : {"0/2", "1/2"}) {
-    std::ofstream out(path + name[0]);
-    WriteReport(out, shard, name);
-  }
-  Tally all;
-  std::string error;
-  ASSERT_TRUE(MergeReport(path + "0", &all, &error)) << error;
-  ASSERT_TRUE(MergeReport(path + "1", &all, &error)) << error;
-  EXPECT_EQ(all.Runs(), 8u);
-  EXPECT_EQ(all.FalseSuccesses(), 4u);
-  EXPECT_EQ(all.violations.size(), 2 * shard.violations.size());
-  const KindTally &flips = all.targets[0].second.kinds[static_cast<int>(FaultKind::FlipRead)];
-  EXPECT_EQ(flips.keyDamagedSuccesses, 2u);
-  EXPECT_EQ(flips.outcomes[static_cast<int>(Phase::KeySave)][0], 2u);
-  const KindTally &cuts = all.targets[0].second.kinds[static_cast<int>(FaultKind::CutRetry)];
-  EXPECT_EQ(cuts.retries[static_cast<int>(Phase::KeyWrite)][1], 2u);
-  EXPECT_EQ(all.targets[0].second.reference.phaseStart, r.phaseStart);
-
-  std::ofstream(path + "2") << "target 2:6 6 51079 0 8 13 21 937 947 26941 27419 50621\n";
-  EXPECT_FALSE(MergeReport(path + "2", &all, &error)) << "a shard that did not finish";
+  t.Add(r, 300, Judge(r.target, noImage));
+  t.Add(r, 27000, Judge(r.target, Failed()));
+  RunFacts badRetry = Failed();
+  badRetry.retry.status = 248;
+  t.Add(r, 27418, Judge(r.target, badRetry));
+  t.Add(r, 9, Judge(r.target, ChipIdFailed()));
+  EXPECT_EQ(t.runs, 4u);
+  EXPECT_EQ(t.falseSuccesses, 1u);
+  EXPECT_EQ(t.retriesFailed, 1u);
+  // success, failure, chip id, not erased, other | retry: success, restored, failed
+  EXPECT_EQ(t.counts[static_cast<int>(Phase::KeySave)], (Counts{1, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(t.counts[static_cast<int>(Phase::KeyWrite)], (Counts{0, 2, 0, 0, 0, 0, 1, 1}));
+  EXPECT_EQ(t.counts[static_cast<int>(Phase::ChipId)], (Counts{0, 0, 1, 0, 0, 1, 0, 0}));
+  EXPECT_EQ(t.counts[kPhases], (Counts{1, 2, 1, 0, 0, 1, 1, 1}));
+  ASSERT_EQ(t.violations.size(), 2u);
+  EXPECT_EQ(t.violations[0].rfind("at 300: ", 0), 0u) << t.violations[0];
 }
 
 } // namespace

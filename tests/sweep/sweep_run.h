@@ -16,13 +16,8 @@ namespace sweep {
 // A run that does not succeed is tried once more without the fault, as an operator told to run
 // it again would; after a cut, the machine and the chip are powered on again first.
 enum class FaultKind : uint8_t { FailFrom, FailOnce, FlipRead, IgnoreWrite, CutRetry };
-constexpr int kFaultKinds = 5;
-constexpr std::array<FaultKind, kFaultKinds> kAllKinds = {
-    FaultKind::FailFrom, FaultKind::FailOnce, FaultKind::FlipRead, FaultKind::IgnoreWrite,
-    FaultKind::CutRetry};
-
-const char *KindName(FaultKind kind);  // short name used on the command line and in reports
-const char *KindTitle(FaultKind kind); // what the fault does, for the summary
+const char *KindName(FaultKind kind);  // as on the command line: "fail-from"
+const char *KindTitle(FaultKind kind); // what the fault does
 bool ParseKind(const std::string &name, FaultKind *kind);
 // Whether the fault can strike a transaction of this direction (a flip needs a read, an ignored
 // write a write); the sweep injects each kind only where it can strike.
@@ -49,8 +44,10 @@ struct Target {
   uint8_t pid = 0;
   uint8_t entry = 0; // catalogue entry the request selects
 };
-std::string TargetName(const Target &target); // "2 6"
+// "cid:pid" of a catalogue entry, and nothing more.
 bool ParseTarget(const std::string &text, Target *target);
+// Two whole decimal numbers with `separator` between them, and nothing more.
+bool ParsePair(const std::string &text, char separator, uint64_t *first, uint64_t *second);
 
 // What a clean run of a target looks like on the bus.
 struct Reference {
@@ -73,24 +70,26 @@ struct Fault {
 // Exit 0, 248, 255, 254 and anything else.
 enum class Outcome : uint8_t { Success, Failure, ChipIdFailure, NotErased, Other };
 constexpr int kOutcomes = 5;
-const char *OutcomeName(Outcome outcome);
 
 // The key-area backup variable after a run.
 enum class Backup : uint8_t { None, Original, Other };
 
-// What the clean retry after a failed run left behind.
-struct RetryFacts {
-  bool ran = false;
-  int64_t status = 0;
-  bool success = false;  // "upgrade success" printed
-  bool restored = false; // "restored from backup" printed
+// What the chip and the variable store hold after a run.
+struct Left {
   bool flashHoldsImage = false;
-  bool keyIntact = false;
+  bool keyIntact = false; // every byte of the chip's own key area
   Backup backup = Backup::None;
 };
 
+// What the clean retry after a failed run left behind.
+struct RetryFacts : Left {
+  int64_t status = 0;
+  bool success = false;  // "upgrade success" printed
+  bool restored = false; // "restored from backup" printed
+};
+
 // Everything one faulted run left behind that the rules look at.
-struct RunFacts {
+struct RunFacts : Left {
   int64_t status = 0;
   bool struck = false; // the fault met a transaction it applies to
   bool poolBalanced = false;
@@ -99,12 +98,9 @@ struct RunFacts {
   std::vector<uint8_t> statusCodes; // CMOS 0x79 writes in order
   uint8_t cmosStatus = 0;
   FirmwareVersion cmosVersion{};
-  bool flashHoldsImage = false;
-  bool keyIntact = false;
   bool flashUntouched = false; // flash exactly as at power-on
   uint32_t erases = 0;
-  Backup backup = Backup::None;
-  RetryFacts retry;
+  RetryFacts retry; // only after a failed run
 };
 
 RunFacts RunWithFault(const Target &target, const Fault &fault);
