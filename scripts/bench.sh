@@ -78,10 +78,11 @@ footprint() {
   echo "| Headers and alignment | $((size - file_sum)) | $((image_size - load_sum)) |"
   echo "| **Total** | $size | $image_size |"
   # COFF objects record no symbol sizes, so the sizes come from the host build of the same sources,
-  # whose ELF objects do; its sanitizer's own markers (__odr_asan) are left out.
+  # whose ELF objects do; its sanitizer's own markers (__odr_asan) and the host-only port hook
+  # (sim/) are left out.
   printf '\nLargest zero-filled static buffers, at their declared sizes (the tool'"'"'s host objects):\n\n'
   printf '| Buffer | Bytes |\n|---|--:|\n'
-  find "$build/CMakeFiles/panelup_host_tool.dir" -name '*.o' -exec llvm-nm -S -C --radix=d --defined-only {} + |
+  find "$build/CMakeFiles/panelup_host_tool.dir" -name '*.o' ! -path '*/sim/*' -exec llvm-nm -S -C --radix=d --defined-only {} + |
     awk '($3 == "b" || $3 == "B") && $4 !~ /^__odr_asan/' | sed 's/(anonymous namespace):://' |
     sort -k2,2nr | awk '{ name = $0; sub(/^[^ ]+ +[^ ]+ +[^ ]+ +/, "", name); all += $2 }
       NR <= 9 { printf "| `%s` | %d |\n", name, $2 }
