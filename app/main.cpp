@@ -29,22 +29,17 @@ void ShowUsage() {
   Print(u"\n\r        Panelup.efi  /f  2 6  \n\n");
 }
 
-// The update with the chip bus held for it: the handle list goes back when it returns.
-int32_t UpdateOnChipBus(uint8_t cid, uint8_t pid) {
-  ChipBusHold hold;
-  if (EfiIsError(LocateChipBus()))
-    return kExitBusNotFound;
-  return UpdateProcedure(cid, pid);
-}
-
 int32_t RunFlash(const char *cidOperand, const char *pidOperand) {
   uint8_t cid = static_cast<uint8_t>(OperandValue(cidOperand) & 0xFF);
   uint8_t pid = static_cast<uint8_t>(OperandValue(pidOperand) & 0xFF);
   SetAttribute(kAttributeWhite);
-  const int32_t result = UpdateOnChipBus(cid, pid);
-  // Without a bus nothing was shown in another colour; the update itself never ends with 24.
-  if (result != kExitBusNotFound)
-    SetAttribute(kAttributeWhite);
+  ChipBusHold hold;
+  if (EfiIsError(LocateChipBus()))
+    return kExitBusNotFound;
+  const int32_t result = UpdateProcedure(cid, pid);
+  // The handle list goes back before the colour is restored.
+  hold.Release();
+  SetAttribute(kAttributeWhite);
   return result;
 }
 
