@@ -14,10 +14,6 @@
 
 namespace sim {
 
-constexpr uint16_t kCmosIndexPort = 0x70;
-constexpr uint16_t kCmosDataPort = 0x71;
-constexpr uint16_t kEcCommandPort = 0x66;
-
 struct HostPlatform::State {
   HostOptions options;
   std::vector<Event> events; // the current run's

@@ -1,5 +1,6 @@
 // The host platform assembled and run: the system table, the image and SMBus handles and the
 // chip, then the tool's entry on them.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -49,7 +50,9 @@ void InstallImage(HostPlatform::State &s) {
 void InstallSmbus(HostPlatform::State &s) {
   s.chip = std::make_unique<BridgeChip>();
   ChipPowerOn(*s.chip, s.options.chip);
-  for (int i = 0; i < s.options.smbusControllers || i == 0; ++i) {
+  // A bus even with no controller installed, so Bus() always has one to show.
+  const int buses = std::max(1, s.options.smbusControllers);
+  for (int i = 0; i < buses; ++i) {
     s.buses.push_back(std::make_unique<SimBus>());
     SimBus &bus = *s.buses.back();
     BusInit(bus, i == 0 ? s.chip.get() : nullptr);

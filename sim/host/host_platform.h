@@ -31,6 +31,10 @@ namespace sim {
 
 constexpr int kScreenColumns = 80;
 constexpr int kScreenRows = 25;
+constexpr uint16_t kCmosIndexPort = 0x70;
+constexpr uint16_t kCmosDataPort = 0x71;
+constexpr uint8_t kCmosStatusIndex = 0x79; // the byte the update writes its progress codes to
+constexpr uint16_t kEcCommandPort = 0x66;
 
 // Where the image handle carries the run's arguments.
 enum class ArgumentSource {
@@ -115,6 +119,10 @@ public:
 
   uint8_t Cmos(uint8_t index) const;
   void SetCmos(uint8_t index, uint8_t value);
+  // From the last run's port accesses: the bytes sent to the EC, and the values written to CMOS
+  // byte 0x79, each in order.
+  std::vector<uint8_t> EcBytes() const;
+  std::vector<uint8_t> StatusCodes() const;
 
   // Variables: kept across runs; the non-volatile ones across PowerCycle too.
   const StoredVariable *FindVariable(const std::u16string &name, const EFI_GUID &guid) const;

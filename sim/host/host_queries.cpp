@@ -62,6 +62,24 @@ void HostPlatform::SetCmos(uint8_t index, uint8_t value) {
   state_->cmos[index & 0x7F] = value;
 }
 
+std::vector<uint8_t> HostPlatform::EcBytes() const {
+  std::vector<uint8_t> bytes;
+  for (const PortAccess &a : Recorded<PortAccess>())
+    if (a.write && a.port == kEcCommandPort)
+      bytes.push_back(a.value);
+  return bytes;
+}
+
+std::vector<uint8_t> HostPlatform::StatusCodes() const {
+  std::vector<uint8_t> codes;
+  const std::vector<PortAccess> log = Recorded<PortAccess>();
+  for (size_t i = 0; i + 1 < log.size(); ++i)
+    if (log[i].port == kCmosIndexPort && log[i].write && log[i].value == kCmosStatusIndex &&
+        log[i + 1].port == kCmosDataPort && log[i + 1].write)
+      codes.push_back(log[i + 1].value);
+  return codes;
+}
+
 BridgeChip &HostPlatform::Chip() {
   return *state_->chip;
 }

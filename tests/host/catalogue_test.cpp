@@ -59,7 +59,7 @@ TEST(Cmos, PortAccessesAreExactlyTheMailboxProtocol) {
   SetUpdateStatus(0xF4);
   SendEcCommand(0x8B);
   EXPECT_EQ(p.Cmos(0x79), 0xF4);
-  EXPECT_EQ(EcBytes(p), std::vector<uint8_t>{0x8B});
+  EXPECT_EQ(p.EcBytes(), std::vector<uint8_t>{0x8B});
   EXPECT_EQ(p.Recorded<sim::PortAccess>().back(), (A{0x66, true, 0x8B}));
   EXPECT_EQ(ReadCmos(0x79), 0xF4);
 }

@@ -5,13 +5,13 @@
 #include <map>
 #include <variant>
 
+#include "console/format.h"
 #include "console/status_names.h"
 #include "sim/host/text.h"
 
 namespace {
 
 constexpr size_t kLongestFold = 64; // items in one repeated block, at most
-constexpr uint64_t kPrintBuffer = 642;
 
 struct Item {
   std::string exact;
@@ -67,7 +67,7 @@ Item PrintItem(const std::u16string &text, const char *verb) {
 
 bool IsPool(const sim::Event &e, bool allocate) {
   const auto *p = std::get_if<sim::PoolCall>(&e);
-  return p != nullptr && p->allocate == allocate && p->size == kPrintBuffer &&
+  return p != nullptr && p->allocate == allocate && p->size == kPrintBufferBytes &&
          p->status == EFI_SUCCESS;
 }
 

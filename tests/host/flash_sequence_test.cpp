@@ -1,7 +1,8 @@
 // A whole /f update, stated as the ordered list of what the platform saw: every console call,
 // bus transaction, CMOS write, EC command, wait, pool and variable call, in the order made.
 // Repeated page traffic is folded (event_text.h); the flash contents show that each page went to
-// its own address.
+// its own address. The text is put together from literal pieces that recur: the frame of every
+// flash routine and its page traffic.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -12,7 +13,44 @@
 
 namespace {
 
-const char kFlash26[] = R"(clear
+const std::string kPreamble = R"(W FF 80
+W EE 01
+W FF 90
+W 02 DF
+W 02 FF
+W FF 80
+W 5A 86
+W 5A 82
+)";
+const std::string kPostamble = "W 5A 8A\nW 5A 82\n";
+
+// A page read: the mode, the FIFO emptied, the address, the read started, the bytes.
+const std::string kReadPageOpen = "W 5E 6F\nW 5A A2\nW 5A 82\n";
+const std::string kReadPageStart = "W 5A 92\nW 5A 82\nW 58 01\n";
+const std::string kFoldedAddress = "W 5B ..\nW 5C ..\nW 5D ..\n";
+const std::string kReadPage = kReadPageOpen + kFoldedAddress + kReadPageStart + "16 x R 5F ..\n";
+
+std::string Indented(const std::string &text) {
+  std::string out;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at) + 1;
+    out += "  " + text.substr(at, end - at);
+    at = end;
+  }
+  return out;
+}
+
+std::string Fold(const char *times, const std::string &block) {
+  return std::string(times) + " x {\n" + Indented(block) + "}\n";
+}
+
+// The key area's eighteen pages read from 0x6000; the last one, at 0x6110, is 14 bytes.
+std::string KeyAreaRead(const std::string &lastAddress) {
+  return kPreamble + Fold("17", kReadPage) + kReadPageOpen + lastAddress + kReadPageStart +
+         "14 x R 5F ..\n" + kPostamble;
+}
+
+const std::string kHead = R"(clear
 cursor 1,1
 print " KOVA Panelup Utility Version : [ V1.0.0.42-2022-09-09] \r\n"
 clear
@@ -53,41 +91,10 @@ W 5A 82
 stall 100000
 cmos[79] = F2
 print "\r\n VTQ_002B  SaveHdcpKeyFromFlash"
-2 x {
-  W FF 80
-  W EE 01
-  W FF 90
-  W 02 DF
-  W 02 FF
-  W FF 80
-  W 5A 86
-  W 5A 82
-  17 x {
-    W 5E 6F
-    W 5A A2
-    W 5A 82
-    W 5B ..
-    W 5C ..
-    W 5D ..
-    W 5A 92
-    W 5A 82
-    W 58 01
-    16 x R 5F ..
-  }
-  W 5E 6F
-  W 5A A2
-  W 5A 82
-  W 5B ..
-  W 5C ..
-  W 5D ..
-  W 5A 92
-  W 5A 82
-  W 58 01
-  14 x R 5F ..
-  W 5A 8A
-  W 5A 82
-}
-GetVariable PanelupHdcpKey (286) -> Not Found
+)";
+
+const std::string kFlash26 = kHead + Fold("2", KeyAreaRead(kFoldedAddress)) +
+                             R"(GetVariable PanelupHdcpKey (286) -> Not Found
 SetVariable PanelupHdcpKey 03 (286) -> Success
 cmos[79] = F3
 print "\r\n VTQ_002C  BlockErase"
@@ -104,126 +111,36 @@ W 5A 82
 cmos[79] = F4
 stall 1000000
 print "\r\n VTQ_002D  WriteFirmwareToFlash"
-W FF 80
-W EE 01
-W FF 90
-W 02 DF
-W 02 FF
-W FF 80
-W 5A 86
+)" + kPreamble + Fold("928", R"(W 5A 86
 W 5A 82
-928 x {
-  W 5A 86
-  W 5A 82
-  W 5E EF
-  W 5A A2
-  W 5A 82
-  W 58 01
-  16 x W 59 ..
-  cursor 0,7
-  print " VTQ_002E  =====Updating LT7911D  .. % percent ====="
-  W 5B ..
-  W 5C ..
-  W 5D ..
-  W 5E E0
-  W 5A 92
-  W 5A 82
-}
-W 5A 8A
+W 5E EF
+W 5A A2
 W 5A 82
-cmos[79] = F5
+W 58 01
+16 x W 59 ..
+cursor 0,7
+print " VTQ_002E  =====Updating LT7911D  .. % percent ====="
+)" + kFoldedAddress + R"(W 5E E0
+W 5A 92
+W 5A 82
+)") + kPostamble + R"(cmos[79] = F5
 print "\r\n VTQ_002F  WriteHdcpKeyToFlash"
-W FF 80
-W EE 01
-W FF 90
-W 02 DF
-W 02 FF
-W FF 80
-W 5A 86
+)" + kPreamble + Fold("18", R"(W 5E EF
+W 5A A2
 W 5A 82
-18 x {
-  W 5E EF
-  W 5A A2
-  W 5A 82
-  W 58 01
-  16 x W 59 ..
-  W 5B ..
-  W 5C ..
-  W 5D ..
-  W 5E E0
-  W 5A 92
-  W 5A 82
-}
-W 5A 8A
+W 58 01
+16 x W 59 ..
+)" + kFoldedAddress + R"(W 5E E0
+W 5A 92
 W 5A 82
-cmos[79] = F6
+)") + kPostamble + R"(cmos[79] = F6
 print "\r\n VTQ_002G  ReadFirmwareFromFlash"
-W FF 80
-W EE 01
-W FF 90
-W 02 DF
-W 02 FF
-W FF 80
-W 5A 86
-W 5A 82
-927 x {
-  W 5E 6F
-  W 5A A2
-  W 5A 82
-  W 5B ..
-  W 5C ..
-  W 5D ..
-  W 5A 92
-  W 5A 82
-  W 58 01
-  16 x R 5F ..
-}
-W 5E 6F
-W 5A A2
-W 5A 82
-W 5B 00
-W 5C 39
-W 5D F0
-W 5A 92
-W 5A 82
-W 58 01
-8 x R 5F ..
-W 5A 8A
-W 5A 82
-print "\r\n VTQ_002H  ReadHdcpKeyFromFlash"
-W FF 80
-W EE 01
-W FF 90
-W 02 DF
-W 02 FF
-W FF 80
-W 5A 86
-W 5A 82
-17 x {
-  W 5E 6F
-  W 5A A2
-  W 5A 82
-  W 5B ..
-  W 5C ..
-  W 5D ..
-  W 5A 92
-  W 5A 82
-  W 58 01
-  16 x R 5F ..
-}
-W 5E 6F
-W 5A A2
-W 5A 82
-W 5B 00
-W 5C 61
-W 5D 10
-W 5A 92
-W 5A 82
-W 58 01
-14 x R 5F ..
-W 5A 8A
-W 5A 82
-cmos[79] = F7
+)" + kPreamble + Fold("927", kReadPage) +
+                             kReadPageOpen + "W 5B 00\nW 5C 39\nW 5D F0\n" + kReadPageStart +
+                             "8 x R 5F ..\n" + kPostamble +
+                             R"(print "\r\n VTQ_002H  ReadHdcpKeyFromFlash"
+)" + KeyAreaRead("W 5B 00\nW 5C 61\nW 5D 10\n") +
+                             R"(cmos[79] = F7
 print "\r\n VTQ_002I  Comparing..."
 print "\r\n VTQ_005A Compare"
 SetVariable PanelupHdcpKey 03 (0) -> Success
@@ -242,16 +159,34 @@ free 8
 attribute 0F
 )";
 
+bool FlashHolds(sim::HostPlatform &p, int entry) {
+  const CatalogueEntry &e = FirmwareCatalogue[entry];
+  return std::memcmp(p.Chip().flash, e.image, e.length) == 0;
+}
+
 TEST(FlashSequence, UpdateOfTheRequestedImage) {
   sim::HostPlatform p;
   EXPECT_EQ(p.Run({"Panelup.efi", "/f", "2", "6"}), 0);
   EXPECT_EQ(EventText(p.Events()), kFlash26);
-  const CatalogueEntry &entry = FirmwareCatalogue[6];
-  EXPECT_EQ(std::memcmp(p.Chip().flash, entry.image, entry.length), 0);
+  EXPECT_TRUE(FlashHolds(p, 6));
   EXPECT_TRUE(sim::KeyAreaIntact(p.Chip()));
   EXPECT_EQ(p.Chip().erases, 1u);
   EXPECT_EQ(p.RowText(7), " VTQ_002E  =====Updating LT7911D  100 % percent =====");
   EXPECT_TRUE(p.PoolBalanced());
+}
+
+// 17,344 bytes are whole pages: no fill bytes go out and every page reads back all sixteen.
+TEST(FlashSequence, ImageOfWholePages) {
+  sim::HostPlatform p;
+  EXPECT_EQ(p.Run({"Panelup.efi", "/f", "1", "1"}), 0);
+  const std::string text = EventText(p.Events());
+  EXPECT_NE(text.find("\n1084 x {\n  W 5A 86\n"), std::string::npos) << "the firmware write";
+  const size_t from = text.find("VTQ_002G  ReadFirmwareFromFlash\"\n");
+  EXPECT_EQ(text.substr(from, text.find("print \"\\r\\n VTQ_002H") - from),
+            "VTQ_002G  ReadFirmwareFromFlash\"\n" + kPreamble + Fold("1084", kReadPage) +
+                kPostamble);
+  EXPECT_TRUE(FlashHolds(p, 0));
+  EXPECT_TRUE(sim::KeyAreaIntact(p.Chip()));
 }
 
 } // namespace

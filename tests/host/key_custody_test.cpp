@@ -54,7 +54,7 @@ void ExpectStoppedBeforeErase(sim::HostPlatform &p, int64_t status, const std::s
   EXPECT_FALSE(Contains(p.OutputText(), "VTQ_002C"));
   EXPECT_EQ(p.Cmos(0x79), 0xF9);
   EXPECT_EQ(p.Cmos(0x72), 12); // still the on-board version
-  EXPECT_EQ(EcBytes(p), (std::vector<uint8_t>{0x8B}));
+  EXPECT_EQ(p.EcBytes(), (std::vector<uint8_t>{0x8B}));
   EXPECT_EQ(p.Chip().erases, 0u);
   EXPECT_TRUE(FlashAsAtPowerOn(p));
   EXPECT_TRUE(p.PoolBalanced());

@@ -47,26 +47,6 @@ inline std::vector<Step> Reads(uint8_t reg, int count) {
   return std::vector<Step>(count, Step{'R', reg, kAnyByte});
 }
 
-// Bytes written to the EC command port, in order.
-inline std::vector<uint8_t> EcBytes(const sim::HostPlatform &p) {
-  std::vector<uint8_t> bytes;
-  for (const sim::PortAccess &a : p.Recorded<sim::PortAccess>())
-    if (a.write && a.port == 0x66)
-      bytes.push_back(a.value);
-  return bytes;
-}
-
-// Values written to CMOS byte 0x79, in order.
-inline std::vector<uint8_t> StatusCodes(const sim::HostPlatform &p) {
-  std::vector<uint8_t> codes;
-  std::vector<sim::PortAccess> log = p.Recorded<sim::PortAccess>();
-  for (size_t i = 0; i + 1 < log.size(); ++i)
-    if (log[i].port == 0x70 && log[i].write && log[i].value == 0x79 && log[i + 1].port == 0x71 &&
-        log[i + 1].write)
-      codes.push_back(log[i + 1].value);
-  return codes;
-}
-
 inline std::vector<sim::ConsoleCall> ConsoleCalls(const sim::HostPlatform &p, sim::ConsoleOp op) {
   std::vector<sim::ConsoleCall> calls = p.Recorded<sim::ConsoleCall>();
   std::erase_if(calls, [op](const sim::ConsoleCall &c) { return c.op != op; });

@@ -156,7 +156,7 @@ TEST(Run, ACutArgumentNeverReachesTheChip) {
     HostPlatform p;
     EXPECT_EQ(p.Run({"Panelup.efi", "/f", cid, "6"}), 255);
     EXPECT_TRUE(p.Recorded<sim::Transaction>().empty());
-    EXPECT_TRUE(EcBytes(p).empty());
+    EXPECT_TRUE(p.EcBytes().empty());
     EXPECT_EQ(p.ScreenText().find_first_not_of(" \n"), std::string::npos) << "screen left blank";
     EXPECT_EQ(p.Cmos(0x79), 0);
 

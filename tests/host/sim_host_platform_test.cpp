@@ -197,7 +197,7 @@ TEST(HostPorts, CmosIndexIsLatchedWithoutTheNmiBit) {
   EXPECT_EQ(PortRead8(0x71), 0x02) << "the index stays latched";
   PortWrite8(0x66, 0x8B);
   PortWrite8(0x66, 0x8A);
-  EXPECT_EQ(EcBytes(p), (std::vector<uint8_t>{0x8B, 0x8A}));
+  EXPECT_EQ(p.EcBytes(), (std::vector<uint8_t>{0x8B, 0x8A}));
   EXPECT_EQ(p.Recorded<sim::PortAccess>(), (std::vector<sim::PortAccess>{{0x70, true, 0x79},
                                                                          {0x71, false, 0xF0},
                                                                          {0x70, true, 0xF0},

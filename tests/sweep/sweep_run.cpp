@@ -12,15 +12,7 @@
 namespace sweep {
 namespace {
 
-constexpr uint8_t kCmosStatusIndex = 0x79;
-constexpr uint16_t kCmosIndexPort = 0x70;
-constexpr uint16_t kCmosDataPort = 0x71;
-constexpr uint16_t kEcPort = 0x66;
-
-// The one place the sweep reads the platform's records of a run: its port accesses, in order.
-std::vector<sim::PortAccess> PortAccesses(const sim::HostPlatform &platform) {
-  return platform.Recorded<sim::PortAccess>();
-}
+using sim::kCmosStatusIndex;
 
 // What the hooks below record while one run is in progress. A sweep run replaces the platform's
 // ConOut OutputString and bus observer with these: the screen model, the per-call console log
@@ -91,23 +83,6 @@ void Hook(sim::HostPlatform &platform, Recorder &r) {
 int64_t RunTarget(sim::HostPlatform &platform, const Target &target) {
   return platform.Run(
       {"Panelup.efi", "/f", std::to_string(target.cid), std::to_string(target.pid)});
-}
-
-// CMOS 0x79 writes, and the EC commands, in the order made.
-std::vector<uint8_t> StatusWrites(const std::vector<sim::PortAccess> &log) {
-  std::vector<uint8_t> codes;
-  for (size_t i = 0; i + 1 < log.size(); ++i)
-    if (log[i].port == kCmosIndexPort && log[i].write && log[i].value == kCmosStatusIndex &&
-        log[i + 1].port == kCmosDataPort && log[i + 1].write)
-      codes.push_back(log[i + 1].value);
-  return codes;
-}
-std::vector<uint8_t> EcCommands(const std::vector<sim::PortAccess> &log) {
-  std::vector<uint8_t> commands;
-  for (const sim::PortAccess &access : log)
-    if (access.port == kEcPort && access.write)
-      commands.push_back(access.value);
-  return commands;
 }
 
 bool FlashAsAtPowerOn(const sim::BridgeChip &chip) {
@@ -218,7 +193,7 @@ bool LearnReference(const Target &target, Reference *reference, std::string *err
   gRecorder = nullptr;
   // 0xF7 (read-back done), 0xF0 and 0xFF come after the last transaction.
   ok = ok && r.status == 0xF6 &&
-       StatusWrites(PortAccesses(platform)) ==
+       platform.StatusCodes() ==
            std::vector<uint8_t>{0xF2, 0xF3, 0xF4, 0xF5, 0xF6, 0xF7, 0xF0, 0xFF};
   Reference &ref = *reference;
   ref = Reference{target, platform.Bus().transactions, r.starts, std::move(r.ops)};
@@ -247,9 +222,8 @@ RunFacts RunWithFault(const Target &target, const Fault &fault) {
   f.struck = r.struck;
   f.poolBalanced = platform.PoolBalanced();
   f.text = std::move(r.text);
-  const std::vector<sim::PortAccess> ports = PortAccesses(platform);
-  f.ec = EcCommands(ports);
-  f.statusCodes = StatusWrites(ports);
+  f.ec = platform.EcBytes();
+  f.statusCodes = platform.StatusCodes();
   f.cmosStatus = platform.Cmos(kCmosStatusIndex);
   f.cmosVersion = FirmwareVersion{platform.Cmos(0x70), platform.Cmos(0x71), platform.Cmos(0x72)};
   f.flashUntouched = FlashAsAtPowerOn(platform.Chip());
