@@ -16,7 +16,8 @@ constexpr int32_t kExitFullSupportList = 30;
 constexpr int32_t kExitBadAccessForm = 31;
 // The update's compare found a difference; the same value as the status code it leaves in CMOS.
 constexpr int32_t kExitCompareFailed = 248;
-// The update stopped before the erase because the key area could not be kept safe.
-constexpr int32_t kExitKeyNotSecured = 254;
+// The update stopped before the erase: the key area could not be kept safe, or the image to be
+// written is damaged.
+constexpr int32_t kExitStoppedBeforeErase = 254;
 // The chip id is wrong, or four arguments without the /f switch.
 constexpr int32_t kExitWrongChipOrSwitch = 255;

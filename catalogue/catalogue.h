@@ -15,6 +15,7 @@ struct CatalogueEntry {
   uint8_t txx;
   const uint8_t *image;
   uint16_t length;
+  uint32_t crc; // CRC-32 of the image's bytes, as the build embedded them
 };
 
 constexpr uint8_t kCatalogueEntryCount = 9;
@@ -27,6 +28,9 @@ extern uint8_t SelectedEntryIndex;
 // Picks the first entry whose CID and PID both match; keeps the current selection when none does.
 uint8_t SelectEntry(uint8_t requestedCid, uint8_t requestedPid);
 const CatalogueEntry &SelectedEntry();
+// Whether the entry's image still has the CRC-32 the build gave it: a bad copy of the tool (a
+// flipped bit on a USB stick) must never reach the chip.
+bool ImageIntact(const CatalogueEntry &entry);
 FirmwareVersion EntryVersion(const CatalogueEntry &entry);
 
 // Puts the selection back to its start value.

@@ -8,10 +8,10 @@ set(PANELUP_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
 set(embedder ${CMAKE_BINARY_DIR}/tools/embed_images)
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/tools ${PANELUP_GENERATED_DIR})
 
-# The embedder checks each image's CRC-32 with the simulator's own (sim/crc32.cpp).
-set(embedder_sources ${PROJECT_SOURCE_DIR}/scripts/embed_images.cpp ${PROJECT_SOURCE_DIR}/sim/crc32.cpp)
+# The embedder checks each image's CRC-32 with the tool's own (catalogue/crc32.cpp).
+set(embedder_sources ${PROJECT_SOURCE_DIR}/scripts/embed_images.cpp ${PROJECT_SOURCE_DIR}/catalogue/crc32.cpp)
 set(embedder_stale FALSE)
-foreach(source ${embedder_sources} ${PROJECT_SOURCE_DIR}/sim/crc32.h)
+foreach(source ${embedder_sources} ${PROJECT_SOURCE_DIR}/catalogue/crc32.h)
   if(NOT EXISTS ${embedder} OR ${source} IS_NEWER_THAN ${embedder})
     set(embedder_stale TRUE)
   endif()

@@ -4,6 +4,7 @@ set(PANELUP_TOOL_SOURCES
     app/operands.cpp
     app/version_query.cpp
     catalogue/catalogue.cpp
+    catalogue/crc32.cpp
     catalogue/support_list.cpp
     chip/flash.cpp
     chip/registers.cpp

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/crc32.h"
+#include "catalogue/crc32.h"
 
 namespace {
 
@@ -89,6 +89,12 @@ void WriteSources(const std::vector<Image> &images, const std::string &outDir) {
   for (const Image &image : images)
     header << image.length << ", ";
   header << "};\n";
+  // Computed from the bytes embedded, so the tool can tell a damaged copy of itself; for a
+  // genuine image it is the manifest's (checked above).
+  header << "constexpr uint32_t kEmbeddedImageCrc[] = {";
+  for (const Image &image : images)
+    header << "0x" << std::hex << Crc32(image.bytes.data(), image.bytes.size()) << std::dec << ", ";
+  header << "};\n";
   header << "constexpr bool kAllImagesGenuine = " << (allGenuine ? "true" : "false") << ";\n";
 
   WriteIfChanged(outDir + "/catalogue_images.h", header.str());
@@ -143,7 +149,7 @@ int main(int argc, char **argv) {
                    image.bytes.size(), image.length);
       return 1;
     }
-    uint32_t crc = sim::Crc32(image.bytes.data(), image.bytes.size());
+    uint32_t crc = Crc32(image.bytes.data(), image.bytes.size());
     if (crc != image.crc) {
       std::fprintf(stderr, "embed_images: %s has CRC-32 %08X, the catalogue says %08X\n",
                    path.c_str(), crc, image.crc);

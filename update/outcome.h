@@ -13,7 +13,8 @@ constexpr uint8_t kStatusKeyWritten = 0xF6;
 constexpr uint8_t kStatusReadBack = 0xF7;
 constexpr uint8_t kStatusComparePassed = 0xF0;
 constexpr uint8_t kStatusCompareFailed = 0xF8;
-constexpr uint8_t kStatusStoppedBeforeErase = 0xF9; // wrong chip id, or key area not secured
+// Wrong chip id, key area not secured, or image damaged.
+constexpr uint8_t kStatusStoppedBeforeErase = 0xF9;
 constexpr uint8_t kStatusEnded = 0xFF;
 
 // Embedded controller commands.

@@ -88,6 +88,13 @@ int32_t Update(uint8_t requestedCid, uint8_t requestedPid) {
   Print(u"\n VTQ_001   Read chipid PASS");
   Stall(10000);
 
+  if (!ImageIntact(entry)) {
+    Print(u"\n VTQ_002K  FW image %s [ %02d.%02d.%02d ] damaged, flash not erased", entry.model,
+          entry.cid, entry.pid, entry.txx);
+    SetUpdateStatus(kStatusStoppedBeforeErase);
+    return kExitStoppedBeforeErase;
+  }
+
   Print(u"\n VTQ_002A  ConfigPara");
   ConfigPara();
   Stall(100000);
@@ -96,7 +103,7 @@ int32_t Update(uint8_t requestedCid, uint8_t requestedPid) {
   Print(u"\n VTQ_002B  SaveHdcpKeyFromFlash");
   if (!TakeKeyAreaIntoCustody()) {
     SetUpdateStatus(kStatusStoppedBeforeErase);
-    return kExitKeyNotSecured;
+    return kExitStoppedBeforeErase;
   }
 
   SetUpdateStatus(kStatusKeySaved);

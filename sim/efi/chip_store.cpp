@@ -1,6 +1,6 @@
 #include "sim/efi/chip_store.h"
 
-#include "sim/crc32.h"
+#include "catalogue/crc32.h"
 #include "uefi/firmware.h"
 
 namespace {
@@ -72,7 +72,7 @@ EFI_STATUS ReadStore(ChipStoreHeader *header, uint8_t (&flash)[sim::kFlashSize])
   }
   for (uint32_t a = length; a < sim::kFlashSize; ++a)
     flash[a] = 0xFF;
-  return sim::Crc32(flash, length) == header->flashCrc ? EFI_SUCCESS : kCrcError;
+  return Crc32(flash, length) == header->flashCrc ? EFI_SUCCESS : kCrcError;
 }
 
 // Staging for a restore, so a store that fails half-way leaves the chip as it was.
@@ -85,7 +85,7 @@ EFI_STATUS StoreChip(const sim::BridgeChip &chip, uint32_t *flashBytes) {
   while (length > 0 && chip.flash[length - 1] == 0xFF)
     --length;
   ChipStoreHeader header{kChipStoreFormat, sizeof(sim::ChipConfig), length,
-                         sim::Crc32(chip.flash, length), chip.config};
+                         Crc32(chip.flash, length), chip.config};
   // The header goes last: until it is written, a power-off leaves no store rather than a mix.
   ClearStore();
   for (uint32_t c = 0; c < ChunksFor(length); ++c) {

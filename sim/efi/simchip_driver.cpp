@@ -2,7 +2,7 @@
 // simulated bridge chip behind it, and the control protocol simctl.efi uses to reach the model.
 // The chip and bus live in static storage for as long as the driver stays loaded; a chip handed
 // over to the variable store before a power-off comes back from it here (sim/efi/chip_store.h).
-#include "sim/crc32.h"
+#include "catalogue/crc32.h"
 #include "sim/efi/chip_store.h"
 #include "sim/efi/sim_control.h"
 #include "uefi/firmware.h"
@@ -32,7 +32,7 @@ void HookStall() {
   gFirmwareStall = gBS->Stall;
   gBS->Stall = CountedStall;
   gBS->Hdr.CRC32 = 0;
-  gBS->Hdr.CRC32 = sim::Crc32(reinterpret_cast<const uint8_t *>(gBS), gBS->Hdr.HeaderSize);
+  gBS->Hdr.CRC32 = Crc32(reinterpret_cast<const uint8_t *>(gBS), gBS->Hdr.HeaderSize);
 }
 
 void EFIAPI PowerOn(SIM_CONTROL_PROTOCOL * /*This*/) {

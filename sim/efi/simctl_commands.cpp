@@ -1,6 +1,6 @@
 // simctl's commands: the chip's identity and power, the key backup, CMOS, faults and the report.
 #include "console/console.h"
-#include "sim/crc32.h"
+#include "catalogue/crc32.h"
 #include "sim/efi/chip_store.h"
 #include "sim/efi/simctl.h"
 // clang-tidy 14 reports these two as duplicates once cmos.h is in (they are not).
@@ -191,10 +191,10 @@ EFI_STATUS Report() {
   Print(u"transactions=%u reads=%u writes=%u\n", static_cast<uint32_t>(bus.transactions),
         static_cast<uint32_t>(bus.reads), static_cast<uint32_t>(bus.writes));
   uint32_t programmed = chip.highestProgrammed;
-  Print(u"programmed=%u crc=%08X\n", programmed, sim::Crc32(chip.flash, programmed));
+  Print(u"programmed=%u crc=%08X\n", programmed, Crc32(chip.flash, programmed));
   Print(u"keyarea=%s\n", sim::KeyAreaIntact(chip) ? u"intact" : u"changed");
   Print(u"flash=%s flash_crc=%08X\n", AsMade(chip) ? u"original" : u"changed",
-        sim::Crc32(chip.flash, sim::kFlashSize));
+        Crc32(chip.flash, sim::kFlashSize));
   if (gControl->Restored)
     Print(u"origin=store stored_bytes=%u\n", gControl->RestoredBytes);
   else

@@ -2,7 +2,7 @@
 // and statistics.
 #include <gtest/gtest.h>
 
-#include "sim/crc32.h"
+#include "catalogue/crc32.h"
 #include "chip_model.h"
 
 namespace {
@@ -119,8 +119,8 @@ TEST_F(ChipModel, ProgramStatistics) {
 
 TEST(Crc32, MatchesTheStandardCheckValue) {
   const uint8_t check[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
-  EXPECT_EQ(sim::Crc32(check, sizeof check), 0xCBF43926u);
-  EXPECT_EQ(sim::Crc32(check, 0), 0u);
+  EXPECT_EQ(Crc32(check, sizeof check), 0xCBF43926u);
+  EXPECT_EQ(Crc32(check, 0), 0u);
 }
 
 } // namespace

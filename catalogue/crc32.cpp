@@ -1,6 +1,4 @@
-#include "sim/crc32.h"
-
-namespace sim {
+#include "catalogue/crc32.h"
 
 uint32_t Crc32(const uint8_t *data, size_t length) {
   uint32_t crc = 0xFFFFFFFFu;
@@ -11,5 +9,3 @@ uint32_t Crc32(const uint8_t *data, size_t length) {
   }
   return crc ^ 0xFFFFFFFFu;
 }
-
-} // namespace sim
