@@ -108,6 +108,12 @@ void ReadPage(uint32_t address, uint8_t count, uint8_t *destination) {
     destination[i] = ReadRegister(kDataOut);
 }
 
+void ClearKeyMaterial(uint8_t *buffer, uint32_t size) {
+  volatile uint8_t *p = buffer;
+  for (uint32_t i = 0; i < size; ++i)
+    p[i] = 0;
+}
+
 void ProgramPage(uint32_t address, const uint8_t (&data)[kFlashPageSize], PageForm form) {
   LoadPage(data, form);
   CommitPage(address);
@@ -123,11 +129,12 @@ void ReadHdcpKeyFromFlash() {
 
 void WriteHdcpKeyToFlash() {
   FlashPreamble();
+  uint8_t page[kFlashPageSize];
   for (uint32_t p = 0; p < kHdcpKeyPages; ++p) {
-    uint8_t page[kFlashPageSize];
     FillPage(page, HdcpKeyBuffer + PageOffset(p), BytesOnPage(kHdcpKeySize, p));
     ProgramPage(kHdcpKeyAddress + p * kFlashPageSize, page, PageForm::KeyArea);
   }
+  ClearKeyMaterial(page, kFlashPageSize);
   FlashPostamble();
 }
 

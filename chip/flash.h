@@ -34,6 +34,9 @@ using PageLoadedHook = void (*)(uint16_t page, uint16_t pages);
 void WriteFirmwareToFlash(const uint8_t *image, uint16_t length, PageLoadedHook onPageLoaded);
 void ReadFirmwareFromFlash(uint16_t length);
 
+// Zeroes a buffer that held key material, with stores the compiler cannot drop as dead.
+void ClearKeyMaterial(uint8_t *buffer, uint32_t size);
+
 // Pages of a region of `length` bytes; the last one may be short.
 constexpr uint16_t PageCount(uint32_t length) {
   return static_cast<uint16_t>((length + kFlashPageSize - 1) / kFlashPageSize);

@@ -62,6 +62,16 @@ if(PANELUP_IMAGE_WARNING)
   add_custom_target(image_warning ALL COMMAND ${CMAKE_COMMAND} -E echo "${PANELUP_IMAGE_WARNING}")
 endif()
 
+# The backup a chip without a key area needs, for the operator to load with dmpstore -l.
+add_executable(blank_key_backup ${PROJECT_SOURCE_DIR}/scripts/blank_key_backup.cpp
+  ${PROJECT_SOURCE_DIR}/catalogue/crc32.cpp)
+target_include_directories(blank_key_backup PRIVATE ${PANELUP_TOOL_INCLUDES})
+target_compile_options(blank_key_backup PRIVATE ${PANELUP_WARNINGS})
+set(PANELUP_BLANK_KEY_FILE ${CMAKE_BINARY_DIR}/blank-key-area.bin)
+add_custom_command(OUTPUT ${PANELUP_BLANK_KEY_FILE}
+  COMMAND blank_key_backup ${PANELUP_BLANK_KEY_FILE} DEPENDS blank_key_backup)
+add_custom_target(blank_key_area ALL DEPENDS ${PANELUP_BLANK_KEY_FILE})
+
 # Scratch configures that must reject bad images and replace missing ones.
 add_test(NAME image_checks
   COMMAND bash ${PROJECT_SOURCE_DIR}/tests/build/images_test.sh ${PROJECT_SOURCE_DIR}

@@ -66,6 +66,7 @@ struct ChipConfig {
   uint8_t idLow = 0x05;
   uint8_t cid = 2, pid = 6, txx = 12; // version registers of bank 0xD2
   uint32_t keySeed = 0x5EED;          // makes each simulated chip's key area its own
+  bool blankKeyArea = false;          // a chip that never had a key area: erased from the factory
   bool ignoreWrites = false;          // a chip that ignores every register write
   // A flash byte that programs wrong: bits in stuckMask stay set at stuckAddress.
   int32_t stuckAddress = -1;

@@ -29,7 +29,7 @@ EFI_STATUS EFIAPI Execute(const EFI_SMBUS_HC_PROTOCOL *This, EFI_SMBUS_DEVICE_AD
   t.bank = bus.chip->bank;
   t.reg = static_cast<uint8_t>(command);
   t.timeMicros = gSimNowMicros;
-  t.failed = t.index >= bus.faults.failFrom || t.index == bus.faults.failOnce;
+  t.failed = FaultFails(bus.faults, t.index);
   uint8_t *byte = static_cast<uint8_t *>(buffer);
 
   // The transfer takes its bus time whether it succeeds or not; the chip acts at the stop.
@@ -67,6 +67,16 @@ EFI_STATUS EFIAPI Execute(const EFI_SMBUS_HC_PROTOCOL *This, EFI_SMBUS_DEVICE_AD
 
 } // namespace
 
+bool FaultFails(const BusFaults &faults, uint64_t index) {
+  if (index >= faults.failFrom)
+    return true;
+  if (faults.failOnce == kNever || index < faults.failOnce)
+    return false;
+  const uint64_t after = index - faults.failOnce;
+  const uint64_t stride = faults.failStride == 0 ? 1 : faults.failStride;
+  return after % stride == 0 && after / stride <= faults.failAgain;
+}
+
 uint64_t BusBitsToMicros(uint64_t bits, uint32_t hz) {
   if (hz == 0)
     hz = kDefaultBusHz;
@@ -80,11 +90,7 @@ void BusInit(SimBus &bus, BridgeChip *chip) {
   bus.protocol.GetArpMap = nullptr;
   bus.protocol.Notify = nullptr;
   bus.chip = chip;
-  bus.faults.failFrom = kNever;
-  bus.faults.failOnce = kNever;
-  bus.faults.flipReadAt = kNever;
-  bus.faults.flipMask = 0x01;
-  bus.faults.ignoreWriteAt = kNever;
+  bus.faults = BusFaults{};
   bus.busHz = kDefaultBusHz;
   bus.observer = nullptr;
   bus.observerContext = nullptr;

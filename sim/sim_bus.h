@@ -31,7 +31,9 @@ struct Transaction {
 // Faults by transaction index (as in Transaction::index).
 struct BusFaults {
   uint64_t failFrom = kNever;   // every transaction from this index on fails
-  uint64_t failOnce = kNever;   // this one transaction fails
+  uint64_t failOnce = kNever;   // this one transaction fails,
+  uint32_t failAgain = 0;       // and this many more after it,
+  uint32_t failStride = 1;      // each this many transactions after the one before
   uint64_t flipReadAt = kNever; // this read returns its byte with flipMask toggled
   uint8_t flipMask = 0x01;
   uint64_t ignoreWriteAt = kNever; // the chip ignores this one write (the call succeeds)
@@ -56,6 +58,9 @@ static_assert(offsetof(SimBus, protocol) == 0, "Execute finds the bus through it
 // repeated start and a second address byte (read).
 constexpr uint32_t kWriteByteBits = 29;
 constexpr uint32_t kReadByteBits = 39;
+
+// Whether `faults` make transaction `index` fail.
+bool FaultFails(const BusFaults &faults, uint64_t index);
 
 // Fills in the protocol and sets everything else to its start value: no faults, 100 kHz, counters
 // 0, no observer.

@@ -18,39 +18,79 @@ bool Same(const uint8_t (&a)[kHdcpKeySize], const uint8_t (&b)[kHdcpKeySize]) {
   return true;
 }
 
-void Clear(uint8_t *buffer, uint32_t size) {
-  // Through a volatile pointer, so the stores cannot be dropped as dead.
-  volatile uint8_t *p = buffer;
-  for (uint32_t i = 0; i < size; ++i)
-    p[i] = 0;
-}
-
-// Two whole passes that agree, with every transfer of both accepted by the bus: a read that went
-// wrong once cannot reach the flash after the erase.
-bool SaveVerified() {
+// Two whole passes, into HdcpKeyBuffer and gKeyCheckBuffer. Stable when they agree and the bus
+// accepted every transfer of both: a read that went wrong once cannot then reach the flash.
+bool SaveTwice() {
   ClearBusFault();
   SaveHdcpKeyFromFlash(HdcpKeyBuffer);
   SaveHdcpKeyFromFlash(gKeyCheckBuffer);
   return !BusFaultSeen() && Same(HdcpKeyBuffer, gKeyCheckBuffer);
 }
 
-// Reads the stored backup; *found is false when there is none of the key area's size (another
-// size counts as none and is replaced).
-EFI_STATUS LoadBackup(bool *found) {
-  *found = false;
+enum class Backup : uint8_t {
+  None,    // nothing stored, or a variable of another size, which is replaced
+  Ours,    // the key area's size and the tool's attributes: in gKeyBackupBuffer
+  NotOurs, // another writer's (other attributes): never used, never touched
+};
+
+EFI_STATUS LoadBackup(Backup *backup) {
+  *backup = Backup::None;
+  uint32_t attributes = 0;
   UINTN size = kHdcpKeySize;
-  EFI_STATUS status = GetVariable(kKeyBackupName, kKeyBackupGuid, nullptr, &size, gKeyBackupBuffer);
+  EFI_STATUS status =
+      GetVariable(kKeyBackupName, kKeyBackupGuid, &attributes, &size, gKeyBackupBuffer);
   if (status == EFI_NOT_FOUND || status == EFI_BUFFER_TOO_SMALL)
     return EFI_SUCCESS;
   if (EfiIsError(status))
     return status;
-  *found = size == kHdcpKeySize;
+  if (attributes != kKeyBackupAttributes)
+    *backup = Backup::NotOurs;
+  else if (size == kHdcpKeySize)
+    *backup = Backup::Ours;
   return EFI_SUCCESS;
+}
+
+bool WithinRestoreRule(const uint8_t (&found)[kHdcpKeySize]) {
+  return MissingBitBytes(found, gKeyBackupBuffer) <= kMaxMissingBitBytes;
 }
 
 bool Refuse(const CHAR16 *message, EFI_STATUS status = EFI_SUCCESS) {
   Print(message, status);
   return false;
+}
+
+// With this chip's backup: what the chip holds goes on as it is, or the backup replaces it.
+bool SettleWithBackup(bool stable) {
+  if (stable && Same(HdcpKeyBuffer, gKeyBackupBuffer))
+    return true;
+  // Each pass is judged on its own: cells left half-erased may read differently each time, and
+  // a failed read gives 0xFF, which lacks no bit. Neither may stop a recovery the backup allows.
+  if (!WithinRestoreRule(HdcpKeyBuffer) || !WithinRestoreRule(gKeyCheckBuffer)) {
+    if (!stable)
+      return Refuse(u"\n VTQ_002K  SaveHdcpKeyFromFlash unstable, flash not erased");
+    return Refuse(u"\n VTQ_002K  HdcpKey backup belongs to another chip, flash not erased");
+  }
+  for (uint32_t i = 0; i < kHdcpKeySize; ++i)
+    HdcpKeyBuffer[i] = gKeyBackupBuffer[i];
+  Print(u"\n VTQ_002B  HdcpKey restored from backup");
+  return true;
+}
+
+// Without a backup: only a key area read the same twice and with no blank page is the key.
+bool StoreNewBackup(bool stable) {
+  if (!stable)
+    return Refuse(u"\n VTQ_002K  SaveHdcpKeyFromFlash unstable, flash not erased");
+  const uint32_t blank = BlankKeyPages(HdcpKeyBuffer);
+  if (blank != 0) {
+    Print(u"\n VTQ_002K  HdcpKey blank (%d of %d pages) and no backup, flash not erased", blank,
+          kHdcpKeyPages);
+    return false;
+  }
+  EFI_STATUS status = SetVariable(kKeyBackupName, kKeyBackupGuid, kKeyBackupAttributes,
+                                  kHdcpKeySize, HdcpKeyBuffer);
+  if (EfiIsError(status))
+    return Refuse(u"\n VTQ_002K  HdcpKey backup NG = %r, flash not erased", status);
+  return true;
 }
 
 } // namespace
@@ -64,30 +104,33 @@ uint32_t MissingBitBytes(const uint8_t (&found)[kHdcpKeySize],
   return missing;
 }
 
-bool TakeKeyAreaIntoCustody() {
-  if (!SaveVerified())
-    return Refuse(u"\n VTQ_002K  SaveHdcpKeyFromFlash unstable, flash not erased");
-  bool found = false;
-  EFI_STATUS status = LoadBackup(&found);
-  if (EfiIsError(status))
-    return Refuse(u"\n VTQ_002K  HdcpKey backup NG = %r, flash not erased", status);
-  if (found) {
-    if (Same(HdcpKeyBuffer, gKeyBackupBuffer))
-      return true;
-    // Erasing and unfinished programming only raise bits, so an update cut short leaves a key
-    // area that lacks none of the backup's bits outside a page or two.
-    if (MissingBitBytes(HdcpKeyBuffer, gKeyBackupBuffer) > kMaxMissingBitBytes)
-      return Refuse(u"\n VTQ_002K  HdcpKey backup belongs to another chip, flash not erased");
-    for (uint32_t i = 0; i < kHdcpKeySize; ++i)
-      HdcpKeyBuffer[i] = gKeyBackupBuffer[i];
-    Print(u"\n VTQ_002B  HdcpKey restored from backup");
-    return true;
+uint32_t BlankKeyPages(const uint8_t (&area)[kHdcpKeySize]) {
+  uint32_t blank = 0;
+  for (uint32_t start = 0; start < kHdcpKeySize; start += kFlashPageSize) {
+    bool erased = true;
+    for (uint32_t i = start; i < kHdcpKeySize && i < start + kFlashPageSize; ++i)
+      erased = erased && area[i] == 0xFF;
+    if (erased)
+      ++blank;
   }
-  status = SetVariable(kKeyBackupName, kKeyBackupGuid, kKeyBackupAttributes, kHdcpKeySize,
-                       HdcpKeyBuffer);
+  return blank;
+}
+
+bool TakeKeyAreaIntoCustody() {
+  const bool stable = SaveTwice();
+  Backup backup = Backup::None;
+  EFI_STATUS status = LoadBackup(&backup);
   if (EfiIsError(status))
     return Refuse(u"\n VTQ_002K  HdcpKey backup NG = %r, flash not erased", status);
-  return true;
+  switch (backup) {
+  case Backup::NotOurs:
+    return Refuse(u"\n VTQ_002K  HdcpKey backup not stored by this tool, flash not erased");
+  case Backup::Ours:
+    return SettleWithBackup(stable);
+  case Backup::None:
+    break;
+  }
+  return StoreNewBackup(stable);
 }
 
 void ReleaseKeyBackup() {
@@ -96,8 +139,8 @@ void ReleaseKeyBackup() {
 }
 
 void ForgetKeyArea() {
-  Clear(HdcpKeyBuffer, kHdcpKeySize);
-  Clear(gKeyCheckBuffer, kHdcpKeySize);
-  Clear(gKeyBackupBuffer, kHdcpKeySize);
-  Clear(ReadBackBuffer + kHdcpKeyAddress, kHdcpKeySize);
+  ClearKeyMaterial(HdcpKeyBuffer, kHdcpKeySize);
+  ClearKeyMaterial(gKeyCheckBuffer, kHdcpKeySize);
+  ClearKeyMaterial(gKeyBackupBuffer, kHdcpKeySize);
+  ClearKeyMaterial(ReadBackBuffer + kHdcpKeyAddress, kHdcpKeySize);
 }

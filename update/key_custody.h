@@ -7,17 +7,21 @@
 #include "uefi/runtime_services.h"
 
 // The backup variable: the key area's bytes and nothing else. Not readable at runtime, so an
-// operating system booted later never sees a chip's key material.
+// operating system booted later never sees a chip's key material; and one with other attributes
+// (an operating system can create a runtime one) was not stored by the tool and is never used.
 inline constexpr CHAR16 kKeyBackupName[] = u"PanelupHdcpKey";
 inline constexpr EFI_GUID kKeyBackupGuid = {
     0xB05EDAC5, 0xF6BC, 0x451F, {0xBE, 0x6A, 0xBC, 0xF4, 0xB1, 0x1D, 0xAF, 0x21}};
 constexpr uint32_t kKeyBackupAttributes =
     EFI_VARIABLE_NON_VOLATILE | EFI_VARIABLE_BOOTSERVICE_ACCESS;
 
-// Bytes of a key area read back after an interrupted update may lack a bit of the backup and
-// still be the same chip's: one damaged page is 16 bytes. Another chip's key lacks bits in
-// about nine bytes of ten.
-constexpr uint32_t kMaxMissingBitBytes = 32;
+// The restore rule. Erasing and unfinished programming only raise bits, so a key area cut short
+// lacks none of its backup's bits; garbled programming (failed transfers in the write-back) does
+// clear wrong bits, about 14 bytes per failed transfer. Up to half the area may lack a bit of the
+// backup and still be this chip's: another chip's random key area lacks one in nine bytes of ten,
+// and falls within half with a chance far below 1e-60.
+constexpr uint32_t kMaxMissingBitBytes = kHdcpKeySize / 2;
+static_assert(kMaxMissingBitBytes == 143);
 
 // Saves the key area twice and settles which key area the update writes back (into
 // HdcpKeyBuffer), storing the backup first where needed. Prints why when it refuses; nothing
@@ -31,3 +35,6 @@ void ForgetKeyArea();
 // Bytes i where `found` lacks a bit that `backup` has set.
 uint32_t MissingBitBytes(const uint8_t (&found)[kHdcpKeySize],
                          const uint8_t (&backup)[kHdcpKeySize]);
+// Pages of the key area (the last 14-byte piece counts as one) that read all 0xFF: a real key
+// area is random, so such a page means an erase or a write-back that did not finish.
+uint32_t BlankKeyPages(const uint8_t (&area)[kHdcpKeySize]);

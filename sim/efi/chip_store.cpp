@@ -6,7 +6,7 @@
 namespace {
 
 // Raise whenever the header's layout or meaning changes.
-constexpr uint32_t kChipStoreFormat = 1;
+constexpr uint32_t kChipStoreFormat = 2;
 constexpr uint32_t kStoreAttributes = EFI_VARIABLE_NON_VOLATILE | EFI_VARIABLE_BOOTSERVICE_ACCESS;
 // Why a store is refused, in UEFI's codes: another build's header, a chunk missing or short, a
 // CRC that does not match.

@@ -83,6 +83,7 @@ EFI_STATUS Usage() {
   Print(u"usage: simctl id HHLL              chip id, hex\n");
   Print(u"       simctl version C P T        firmware version in the chip, decimal\n");
   Print(u"       simctl reset                power the chip on again with its settings\n");
+  Print(u"       simctl keyarea blank|factory  the key area a reset gives: none, or its own\n");
   Print(u"       simctl cycle                end a power cut: flash kept, bus faults gone\n");
   Print(u"       simctl persist              keep the chip for the next boot\n");
   Print(u"       simctl backup               the tool's key backup variable, against the chip\n");
@@ -93,6 +94,7 @@ EFI_STATUS Usage() {
   Print(u"       simctl fault key OFFSET        key-area byte OFFSET programs wrong (hex)\n");
   Print(u"       simctl fault ignore-writes     the chip ignores every register write\n");
   Print(u"       simctl fault bus-fail-from N   transactions fail from N on (decimal)\n");
+  Print(u"       simctl fault bus-fail-at N K S transaction N and K-1 more, S apart, fail\n");
   Print(u"       simctl fault flip-read N MASK  read N (decimal) gets MASK flipped (hex)\n");
   Print(u"       simctl fault clear             no faults\n");
   Print(u"       simctl report\n");
@@ -110,7 +112,7 @@ EFI_STATUS Run(int argc, char **argv) {
     return Cmos(argc, argv);
   bool known = Equal(command, "id") || Equal(command, "version") || Equal(command, "reset") ||
                Equal(command, "cycle") || Equal(command, "persist") || Equal(command, "backup") ||
-               Equal(command, "fault") || Equal(command, "report");
+               Equal(command, "fault") || Equal(command, "report") || Equal(command, "keyarea");
   if (!known)
     return Usage();
   if (!FindSimChip())
@@ -121,6 +123,8 @@ EFI_STATUS Run(int argc, char **argv) {
     return SetVersion(argv[2], argv[3], argv[4]);
   if (Equal(command, "reset") && argc == 2)
     return Reset();
+  if (Equal(command, "keyarea") && argc == 3)
+    return SetKeyArea(argv[2]);
   if (Equal(command, "cycle") && argc == 2)
     return Cycle();
   if (Equal(command, "persist") && argc == 2)

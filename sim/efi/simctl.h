@@ -23,6 +23,7 @@ EFI_STATUS Usage();
 EFI_STATUS SetChipId(const char *text);
 EFI_STATUS SetVersion(const char *cid, const char *pid, const char *txx);
 EFI_STATUS Reset();
+EFI_STATUS SetKeyArea(const char *kind);
 EFI_STATUS Cycle();
 EFI_STATUS Persist();
 EFI_STATUS ShowBackup();

@@ -67,6 +67,17 @@ EFI_STATUS Reset() {
   return kExitDone;
 }
 
+// A chip that never had a key area, or one with its own; the chip is powered on with it.
+EFI_STATUS SetKeyArea(const char *kind) {
+  const bool blank = Equal(kind, "blank");
+  if (!blank && !Equal(kind, "factory"))
+    return Usage();
+  gControl->Chip->config.blankKeyArea = blank;
+  gControl->PowerOn(gControl);
+  Print(u"keyarea: %s; chip powered on\n", blank ? u"blank from the factory" : u"its own");
+  return kExitDone;
+}
+
 EFI_STATUS Cycle() {
   gControl->PowerCycle(gControl);
   Print(u"cycle: chip powered on with its flash, bus faults and counters cleared\n");
@@ -149,6 +160,7 @@ EFI_STATUS Fault(int argc, char **argv) {
   const char *kind = argv[2];
   uint64_t a = 0;
   uint64_t b = 0;
+  uint64_t c = 0;
   if (argc == 5 && Equal(kind, "stuck") && ParseHex(argv[3], sim::kFlashSize - 1, &a) &&
       ParseHex(argv[4], 0xFF, &b)) {
     config.stuckAddress = static_cast<int32_t>(a);
@@ -164,6 +176,14 @@ EFI_STATUS Fault(int argc, char **argv) {
   } else if (argc == 4 && Equal(kind, "bus-fail-from") && ParseDecimal(argv[3], ~0ull - 1, &a)) {
     bus.failFrom = a;
     Print(u"fault: transactions fail from %u on\n", static_cast<uint32_t>(a));
+  } else if (argc == 6 && Equal(kind, "bus-fail-at") && ParseDecimal(argv[3], ~0ull - 1, &a) &&
+             ParseDecimal(argv[4], 0xFFFF, &b) && b != 0 && ParseDecimal(argv[5], 0xFFFF, &c) &&
+             c != 0) {
+    bus.failOnce = a;
+    bus.failAgain = static_cast<uint32_t>(b - 1);
+    bus.failStride = static_cast<uint32_t>(c);
+    Print(u"fault: %u transactions fail, from %u, %u apart\n", static_cast<uint32_t>(b),
+          static_cast<uint32_t>(a), static_cast<uint32_t>(c));
   } else if (argc == 5 && Equal(kind, "flip-read") && ParseDecimal(argv[3], ~0ull - 1, &a) &&
              ParseHex(argv[4], 0xFF, &b) && b != 0) {
     bus.flipReadAt = a;

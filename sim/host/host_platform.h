@@ -127,6 +127,8 @@ public:
   // Variables: kept across runs; the non-volatile ones across PowerCycle too.
   const StoredVariable *FindVariable(const std::u16string &name, const EFI_GUID &guid) const;
   void PutVariable(const StoredVariable &variable); // adds or replaces, bypassing the rules
+  // Gone as after "load setup defaults" or a firmware update, which wipe the store.
+  void RemoveVariable(const std::u16string &name, const EFI_GUID &guid);
 
   BridgeChip &Chip();
   SimBus &Bus(); // the controller the chip is behind

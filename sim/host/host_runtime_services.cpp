@@ -114,4 +114,10 @@ void HostPlatform::PutVariable(const StoredVariable &variable) {
   state_->variables.push_back(variable);
 }
 
+void HostPlatform::RemoveVariable(const std::u16string &name, const EFI_GUID &guid) {
+  auto it = Find(*state_, name, guid);
+  if (it != state_->variables.end())
+    state_->variables.erase(it);
+}
+
 } // namespace sim

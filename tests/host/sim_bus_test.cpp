@@ -108,6 +108,17 @@ TEST_F(Bus, FailingTransactionsLeaveBufferAndChipAlone) {
   EXPECT_TRUE(trace[4].failed);
   // A failed transfer still took its time on the bus.
   EXPECT_EQ(sim::gSimNowMicros, 4 * 290u + 390u);
+
+  // A run of single failures, evenly spaced: 10, 13 and 16 fail, nothing else.
+  bus.faults = sim::BusFaults{};
+  bus.faults.failOnce = 10;
+  bus.faults.failAgain = 2;
+  bus.faults.failStride = 3;
+  std::vector<uint64_t> failed;
+  for (uint64_t i = 0; i < 30; ++i)
+    if (sim::FaultFails(bus.faults, i))
+      failed.push_back(i);
+  EXPECT_EQ(failed, (std::vector<uint64_t>{10, 13, 16}));
 }
 
 TEST_F(Bus, FlippedReadAndIgnoredWrite) {
