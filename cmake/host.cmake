@@ -92,7 +92,7 @@ if(TARGET firmware)
   set_tests_properties(emulator_images PROPERTIES LABELS emulator FIXTURES_SETUP emulator_images)
   add_test(NAME emulator_cases
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/emulator/emulator_cases.sh ${PANELUP_EFI_DIR}
-            ${CMAKE_BINARY_DIR}/emulator-tests)
+            ${CMAKE_BINARY_DIR}/emulator-tests ${CMAKE_BINARY_DIR})
   set_tests_properties(emulator_cases PROPERTIES LABELS emulator
     FIXTURES_REQUIRED emulator_images TIMEOUT 600)
   # The recovery stick booted as the machine's disk: flashes once, retries after a failure.

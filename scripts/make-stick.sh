@@ -5,8 +5,9 @@
 # after a passed update (later boots then flash nothing) and switches the machine off.
 #
 #   make-stick.sh [--sim] [--shell FILE] EFI_DIR CID PID IMAGE
-#     --sim         test build for the emulator: also carries SimChip.efi and simctl.efi, and
-#                   runs sim-setup.nsh (load SimChip.efi; the tests may replace it) before the tool
+#     --sim         test build for the emulator: also carries SimChip.efi and simctl.efi, runs
+#                   sim-setup.nsh (load SimChip.efi; the tests may replace it) before the tool
+#                   and sim-teardown.nsh, when the tests put one there, before the power-off
 #     --shell FILE  a UEFI Shell image to start as \EFI\BOOT\BOOTX64.EFI on machines without a
 #                   built-in shell
 set -euo pipefail
@@ -96,6 +97,15 @@ if %flashstatus% == 0 then
 else
   echo "Panelup stick: update failed (%flashstatus%); the next boot tries again"
 endif
+EOF
+  if [ "$sim" -eq 1 ]; then
+    cat <<'EOF'
+if exist sim-teardown.nsh then
+  sim-teardown.nsh
+endif
+EOF
+  fi
+  cat <<'EOF'
 :end
 reset -s
 EOF

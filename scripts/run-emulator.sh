@@ -5,6 +5,7 @@
 #   run-emulator.sh [options] [-- COMMAND...]
 #     --efi-dir DIR     where the three .efi images are (default: build/firmware)
 #     --out DIR         where the run's files go (default: emulator/ beside the .efi folder)
+#     --file FILE       also put FILE on fs0: (repeatable)
 #     --no-simchip      do not load SimChip.efi before the commands
 #     --show            print each command's console text and exit status to stdout
 #     --interactive     serial console on this terminal; only fs0: and the driver load are run
@@ -41,6 +42,7 @@ timeout_sec=""
 screendump=""
 vars=""
 commands=()
+files=()
 
 die() {
   echo "run-emulator: $*" >&2
@@ -51,6 +53,7 @@ while [ $# -gt 0 ]; do
   case "$1" in
   --efi-dir) efi_dir=${2:?--efi-dir needs a folder}; shift 2 ;;
   --out) out=${2:?--out needs a folder}; shift 2 ;;
+  --file) files+=("${2:?--file needs a file}"); shift 2 ;;
   --no-simchip) simchip=0; shift ;;
   --show) show=1; shift ;;
   --interactive) interactive=1; shift ;;
@@ -87,7 +90,7 @@ esp="$out/esp"
 rm -rf "$esp" "$out"/cmd-*.txt "$out/results.txt" "$out/console.log" "$out/console.txt" \
   "$out/ec.bin"
 mkdir -p "$esp"
-cp "$efi_dir/Panelup.efi" "$efi_dir/SimChip.efi" "$efi_dir/simctl.efi" "$esp/"
+cp "$efi_dir/Panelup.efi" "$efi_dir/SimChip.efi" "$efi_dir/simctl.efi" ${files[@]+"${files[@]}"} "$esp/"
 if [ -z "$vars" ]; then
   vars="$out/vars.fd"
   cp "$ovmf_vars" "$vars"

@@ -4,7 +4,8 @@
 # order: later cases see what earlier ones left (driver loaded, chip settings, CMOS). The second
 # boot runs on the first one's variable store, as after a power cycle of the machine.
 #
-#   emulator_cases.sh EFI_DIR OUT_DIR
+#   emulator_cases.sh EFI_DIR OUT_DIR BUILD_DIR
+#     BUILD_DIR: the host build, for the blank key-area backup it makes and the images it embeds
 #
 # A case is one shell command line with what it must give:
 #   status  the exit status as %lasterror% shows it (0x16), or "*" for no check
@@ -16,8 +17,9 @@
 #           ("" for none, "*" for no check)
 set -euo pipefail
 
-efi_dir=${1:?usage: emulator_cases.sh EFI_DIR OUT_DIR}
-out=${2:?usage: emulator_cases.sh EFI_DIR OUT_DIR}
+efi_dir=${1:?usage: emulator_cases.sh EFI_DIR OUT_DIR BUILD_DIR}
+out=${2:?usage: emulator_cases.sh EFI_DIR OUT_DIR BUILD_DIR}
+build=${3:?usage: emulator_cases.sh EFI_DIR OUT_DIR BUILD_DIR}
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 
 commands=()
@@ -254,6 +256,64 @@ add_case "simctl backup" 0x0 "backup=other attributes=0x3 size=286" ""
 add_case "dmpstore -d $key_var" 0x0 "Success" ""
 add_case "Panelup.efi /f 2 6" 0x0 "VTQ_005C Compare  pass! && !restored from backup" "8B 8A"
 
+# A power cut after the erase, then the backup lost (setup defaults or a firmware update wipe
+# the store; the retry runs on another machine): a blank key area is never taken as the key.
+add_case "simctl reset" 0x0 "" ""
+add_case "simctl fault bus-fail-from 12000" 0x0 "" ""
+add_case "Panelup.efi /f 2 6" 0xF8 "VTQ_002J  upgrade Fail" "*"
+add_case "dmpstore -d $key_var" 0x0 "Success" ""
+add_case "simctl cycle" 0x0 "" ""
+add_case "Panelup.efi /f 2 6" 0xFE "VTQ_002K  HdcpKey blank (18 of 18 pages) and no backup, flash not erased && !BlockErase" "8B"
+add_case "simctl report" 0x0 "transactions=937 && keyarea=changed" ""
+add_case "simctl backup" 0x0 "backup=none" ""
+# A chip that never had a key area: the operator loads the blank backup the build made, and the
+# update runs; the backup goes once both compares have passed.
+add_case "simctl keyarea blank" 0x0 "keyarea: blank from the factory" ""
+add_case "Panelup.efi /f 2 6" 0xFE "HdcpKey blank (18 of 18 pages) and no backup" "8B"
+add_case "dmpstore $key_var -l blank-key-area.bin" 0x0 "$key_var_shown" ""
+add_case "simctl backup" 0x0 "$backup_original" ""
+add_case "Panelup.efi /f 2 6" 0x0 "VTQ_005C Compare  pass! && !restored from backup" "8B 8A"
+add_case "simctl report" 0x0 "programmed=14848 && keyarea=intact" ""
+add_case "simctl backup" 0x0 "backup=none" ""
+add_case "simctl keyarea factory" 0x0 "keyarea: its own" ""
+
+# Four failed data writes, one in each of the first four key pages (the write-back starts at
+# 26941, a page takes 26): the garbled area is restored from the backup on the retry.
+add_case "simctl fault bus-fail-at 26953 4 26" 0x0 "" ""
+add_case "Panelup.efi /f 2 6" 0xF8 "VTQ_005B Compare ReadHdcpKey[" "8B 8C"
+add_case "simctl fault clear" 0x0 "" ""
+add_case "Panelup.efi /f 2 6" 0x0 "VTQ_002B  HdcpKey restored from backup && VTQ_005C Compare  pass!" "8B 8A"
+add_case "simctl report" 0x0 "keyarea=intact" ""
+
+# A backup with runtime access, as an operating system could plant one (all zeros would pass the
+# restore rule): not the tool's, so it is neither used nor touched.
+zeros=$(printf '0%.0s' $(seq 1 572))
+add_case "simctl reset" 0x0 "" ""
+add_case "setvar $key_var -bs -rt -nv =$zeros" 0x0 "" ""
+add_case "Panelup.efi /f 2 6" 0xFE "VTQ_002K  HdcpKey backup not stored by this tool, flash not erased" "8B"
+add_case "simctl report" 0x0 "transactions=937 && keyarea=intact" ""
+add_case "simctl backup" 0x0 "backup=other attributes=0x7 size=286" ""
+add_case "dmpstore -d $key_var" 0x0 "Success" ""
+
+# Reads that differ from pass to pass (a flipped bit in the first) with the backup present: each
+# pass is within the restore rule, so the retry recovers instead of stopping at every boot.
+add_case "simctl reset" 0x0 "" ""
+add_case "simctl fault bus-fail-from 12000" 0x0 "" ""
+add_case "Panelup.efi /f 2 6" 0xF8 "VTQ_002J  upgrade Fail" "*"
+add_case "simctl cycle" 0x0 "" ""
+add_case "simctl fault flip-read 38 01" 0x0 "" ""
+add_case "Panelup.efi /f 2 6" 0x0 "VTQ_002B  HdcpKey restored from backup && VTQ_005C Compare  pass!" "8B 8A"
+add_case "simctl report" 0x0 "programmed=14848 && keyarea=intact" ""
+add_case "simctl fault clear" 0x0 "" ""
+
+# A copy of the tool with one bit flipped in the 2.6.19 image (a bad copy to a stick): stopped
+# after the chip id, before anything reaches the flash; the copy's other images still flash.
+add_case "simctl reset" 0x0 "" ""
+add_case "PanelupDamaged.efi /f 2 6" 0xFE "VTQ_002K  FW image H070BWX002 [ 02.06.19 ] damaged, flash not erased && !ConfigPara" "8B"
+add_case "simctl report" 0x0 "transactions=13 && flash=original" ""
+add_case "simctl backup" 0x0 "backup=none" ""
+add_case "PanelupDamaged.efi /f 2 5" 0x0 "VTQ_005C Compare  pass!" "8B 8A"
+
 # A power cut during the key write-back (26941-27418), the power stays off: the chip goes into
 # the variable store for the second boot.
 add_case "simctl reset" 0x0 "" ""
@@ -264,9 +324,24 @@ add_case "simctl report" 0x0 "programmed=14848 && keyarea=changed" ""
 add_case "simctl fault clear" 0x0 "" ""
 add_case "simctl persist" 0x0 "re:^persist: settings and [0-9]+ flash bytes stored" ""
 
+# The damaged copy: one bit of the 2.6.19 image flipped, found by its bytes as the build embedded
+# them.
+mkdir -p "$out"
+python3 - "$efi_dir/Panelup.efi" "$build/generated/catalogue_images.cpp" "$out/PanelupDamaged.efi" <<'EOF'
+import re, sys
+efi = bytearray(open(sys.argv[1], "rb").read())
+body = re.search(r"kCatalogueImage6\[\d+\] = \{([^}]*)\}", open(sys.argv[2]).read()).group(1)
+image = bytes(int(v) for v in body.split(",") if v.strip())
+at = efi.find(image)
+assert at >= 0 and efi.find(image, at + 1) < 0, "the image is not in Panelup.efi once"
+efi[at + 0x1000] ^= 0x10
+open(sys.argv[3], "wb").write(efi)
+EOF
+
 vars="$out/vars.fd"
 rm -f "$vars"
-boot main --no-simchip --vars "$vars" --timeout 400
+boot main --no-simchip --vars "$vars" --timeout 600 --file "$build/blank-key-area.bin" \
+  --file "$out/PanelupDamaged.efi"
 expect_same "flash after the retry = flash after a clean update" \
   "$(value_of "$retry_report" flash_crc)" "$(value_of "$clean_report" flash_crc)"
 cut_crc=$(value_of "$cut_report" flash_crc)
