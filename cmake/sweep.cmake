@@ -46,7 +46,8 @@ endfunction()
 # ignored one, so this tier covers those too. The full tier runs every index of every kind; each
 # kind comes with the rough run time of its full case, relative to the others.
 foreach(target 2:6 1:3)
-  foreach(kind_cost fail-from:7 fail-once:6 flip-read:1 ignore-write:2 cut-and-retry:7)
+  foreach(kind_cost fail-from:7 fail-once:6 flip-read:1 ignore-write:2 cut-and-retry:7
+      cut-lost-retry:6)
     string(REPLACE : ";" kind_cost ${kind_cost})
     list(GET kind_cost 0 kind)
     list(GET kind_cost 1 cost)

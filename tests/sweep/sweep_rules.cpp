@@ -60,16 +60,21 @@ void CheckFinished(const RunFacts &f, bool success, const std::string &version, 
           exit + " with CMOS version " + VersionText(f.cmosVersion) + ", not " + version);
 }
 
-// After any failed run, one clean try must end with the image and the chip's own key area.
+// After any failed run, one clean try must end with the image and the chip's own key area. With
+// the backup lost, a key area the cut left damaged cannot come back: the retry must then stop
+// before its erase, saying so, and never take the damaged area as the key.
 void CheckRetry(const RunFacts &f, Verdict &v) {
   const RetryFacts &r = f.retry;
   v.retryRestored = r.restored;
-  const bool ok = r.status == 0 && r.success && r.flashHoldsImage && r.keyIntact;
+  v.retryBlank = f.backupLost && r.status == 254 && r.blankStop && r.erases == 0 && !r.keyIntact;
+  const bool ok = v.retryBlank || (r.status == 0 && r.success && r.flashHoldsImage && r.keyIntact);
   v.retryFailed = !ok;
   Require(v, ok,
           "the retry ended with exit " + std::to_string(r.status) +
               (r.flashHoldsImage ? "" : ", without the image") +
-              (r.keyIntact ? "" : ", without the original key area"));
+              (r.keyIntact ? "" : ", without the original key area") +
+              (r.status == 254 && !r.blankStop ? ", not on a blank key area" : "") +
+              (r.erases != 0 && r.status == 254 ? ", after an erase" : ""));
   Require(v, r.backup == Backup::None, "the retry left the key-area backup behind");
 }
 

@@ -19,6 +19,7 @@ struct Verdict {
   // The clean retry after a failed run: brought the key area back from the backup, or failed to
   // leave the image and the original key area with exit 0.
   bool retryRestored = false;
+  bool retryBlank = false; // without the backup, stopped before its erase on a blank key area
   bool retryFailed = false;
   std::vector<std::string> violations;
 };
@@ -37,8 +38,9 @@ struct Selection {
 std::vector<uint64_t> Indices(const Reference &reference, FaultKind kind, const Selection &s);
 
 // Runs by phase of the faulted transaction, the last row all phases together. The columns: each
-// Outcome, then the clean retry after a failed run: success, key area restored, failed.
-using Counts = std::array<uint64_t, kOutcomes + 3>;
+// Outcome, then the clean retry after a failed run: success, key area restored, stopped on a
+// blank key area without the backup, failed.
+using Counts = std::array<uint64_t, kOutcomes + 4>;
 struct Tally {
   uint64_t runs = 0;
   std::array<Counts, kPhases + 1> counts{};

@@ -56,6 +56,16 @@ RunFacts Failed() {
   return f;
 }
 
+// A cut after the erase, the backup lost, and a retry that stopped on the blank key area.
+RunFacts BlankAfterLostBackup() {
+  RunFacts f = Failed();
+  f.backupLost = true;
+  f.retry.status = 254;
+  f.retry.blankStop = true;
+  f.retry.success = f.retry.restored = f.retry.keyIntact = false;
+  return f;
+}
+
 RunFacts ChipIdFailed() {
   RunFacts f = Succeeded();
   f.status = 255;
@@ -133,17 +143,28 @@ TEST(SweepRules, BackupAndRetryMustEndWithTheChipsOwnKeyArea) {
   erased.flashUntouched = false;
   EXPECT_FALSE(Judge(target, erased).violations.empty());
 
-  std::vector<RunFacts> badRetries(3, Failed());
+  std::vector<RunFacts> badRetries(7, Failed());
   badRetries[0].retry.keyIntact = false;
   badRetries[1].retry.status = 248;
-  badRetries[2].retry.backup = Backup::Original;
+  // Without the backup: a success with the blank area as the key, a stop that erased first or
+  // came without the blank-area message, or one where nothing was lost.
+  for (size_t i = 2; i < 6; ++i)
+    badRetries[i] = BlankAfterLostBackup();
+  badRetries[2].retry.status = 0;
+  badRetries[2].retry.success = badRetries[2].retry.flashHoldsImage = true;
+  badRetries[3].retry.erases = 1;
+  badRetries[4].retry.blankStop = false;
+  badRetries[5].retry.keyIntact = true;
+  badRetries[6].retry.backup = Backup::Original;
   for (size_t i = 0; i < badRetries.size(); ++i) {
     Verdict v = Judge(target, badRetries[i]);
     EXPECT_FALSE(v.violations.empty()) << i;
-    EXPECT_EQ(v.retryFailed, i < 2) << i;
+    EXPECT_EQ(v.retryFailed, i < 6) << i;
   }
   Verdict v = Judge(target, Failed());
   EXPECT_TRUE(v.retryRestored && !v.retryFailed);
+  v = Judge(target, BlankAfterLostBackup());
+  EXPECT_TRUE(v.retryBlank && !v.retryFailed && v.violations.empty());
 }
 
 TEST(SweepRules, EachSignOfTheOutcomeMustAgree) {
@@ -204,14 +225,15 @@ TEST(SweepCase, TallyCountsByPhaseAndOutcome) {
   badRetry.retry.status = 248;
   t.Add(r, 27418, Judge(r.target, badRetry));
   t.Add(r, 9, Judge(r.target, ChipIdFailed()));
-  EXPECT_EQ(t.runs, 4u);
+  t.Add(r, 27100, Judge(r.target, BlankAfterLostBackup()));
+  EXPECT_EQ(t.runs, 5u);
   EXPECT_EQ(t.falseSuccesses, 1u);
   EXPECT_EQ(t.retriesFailed, 1u);
-  // success, failure, chip id, not erased, other | retry: success, restored, failed
-  EXPECT_EQ(t.counts[static_cast<int>(Phase::KeySave)], (Counts{1, 0, 0, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(t.counts[static_cast<int>(Phase::KeyWrite)], (Counts{0, 2, 0, 0, 0, 0, 1, 1}));
-  EXPECT_EQ(t.counts[static_cast<int>(Phase::ChipId)], (Counts{0, 0, 1, 0, 0, 1, 0, 0}));
-  EXPECT_EQ(t.counts[kPhases], (Counts{1, 2, 1, 0, 0, 1, 1, 1}));
+  // success, failure, chip id, not erased, other | retry: success, restored, blank, failed
+  EXPECT_EQ(t.counts[static_cast<int>(Phase::KeySave)], (Counts{1, 0, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(t.counts[static_cast<int>(Phase::KeyWrite)], (Counts{0, 3, 0, 0, 0, 0, 1, 1, 1}));
+  EXPECT_EQ(t.counts[static_cast<int>(Phase::ChipId)], (Counts{0, 0, 1, 0, 0, 1, 0, 0, 0}));
+  EXPECT_EQ(t.counts[kPhases], (Counts{1, 3, 1, 0, 0, 1, 1, 1, 1}));
   ASSERT_EQ(t.violations.size(), 2u);
   EXPECT_EQ(t.violations[0].rfind("at 300: ", 0), 0u) << t.violations[0];
 }

@@ -122,6 +122,9 @@ constexpr KindInfo kKinds[] = {
     {"flip-read", "one read returns bit 0 flipped", &sim::BusFaults::flipReadAt},
     {"ignore-write", "the chip ignores one write", &sim::BusFaults::ignoreWriteAt},
     {"cut-and-retry", "the power fails at the transaction; retry after power-on",
+     &sim::BusFaults::failFrom},
+    {"cut-lost-retry",
+     "the power fails at the transaction; the key-area backup is lost; retry after power-on",
      &sim::BusFaults::failFrom}};
 
 } // namespace
@@ -230,14 +233,20 @@ RunFacts RunWithFault(const Target &target, const Fault &fault) {
   f.erases = platform.Chip().erases;
 
   if (f.status != 0) {
-    if (fault.kind == FaultKind::CutRetry) {
+    if (fault.kind == FaultKind::CutRetry || fault.kind == FaultKind::CutLostRetry) {
       platform.PowerCycle();
+      f.backupLost = fault.kind == FaultKind::CutLostRetry;
+      if (f.backupLost)
+        platform.RemoveVariable(kKeyBackupName, kKeyBackupGuid);
     } else {
       platform.Options().faults = sim::BusFaults{};
       platform.Bus().faults = sim::BusFaults{};
     }
     r.text.clear();
+    const uint32_t erasesBefore = platform.Chip().erases;
     f.retry.status = RunTarget(platform, target);
+    f.retry.erases = platform.Chip().erases - erasesBefore;
+    f.retry.blankStop = r.text.find("HdcpKey blank (") != std::string::npos;
     static_cast<Left &>(f.retry) = LeftBehind(platform, target);
     f.retry.success = r.text.find("upgrade success") != std::string::npos;
     f.retry.restored = r.text.find("HdcpKey restored from backup") != std::string::npos;

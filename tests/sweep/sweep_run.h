@@ -14,8 +14,16 @@
 namespace sweep {
 
 // A run that does not succeed is tried once more without the fault, as an operator told to run
-// it again would; after a cut, the machine and the chip are powered on again first.
-enum class FaultKind : uint8_t { FailFrom, FailOnce, FlipRead, IgnoreWrite, CutRetry };
+// it again would; after a cut, the machine and the chip are powered on again first, and in the
+// last kind the key-area backup is lost meanwhile (setup defaults, another machine).
+enum class FaultKind : uint8_t {
+  FailFrom,
+  FailOnce,
+  FlipRead,
+  IgnoreWrite,
+  CutRetry,
+  CutLostRetry
+};
 const char *KindName(FaultKind kind);  // as on the command line: "fail-from"
 const char *KindTitle(FaultKind kind); // what the fault does
 bool ParseKind(const std::string &name, FaultKind *kind);
@@ -84,8 +92,10 @@ struct Left {
 // What the clean retry after a failed run left behind.
 struct RetryFacts : Left {
   int64_t status = 0;
-  bool success = false;  // "upgrade success" printed
-  bool restored = false; // "restored from backup" printed
+  bool success = false;   // "upgrade success" printed
+  bool restored = false;  // "restored from backup" printed
+  bool blankStop = false; // "HdcpKey blank (..) and no backup" printed
+  uint32_t erases = 0;    // erases the retry itself issued
 };
 
 // Everything one faulted run left behind that the rules look at.
@@ -100,7 +110,8 @@ struct RunFacts : Left {
   FirmwareVersion cmosVersion{};
   bool flashUntouched = false; // flash exactly as at power-on
   uint32_t erases = 0;
-  RetryFacts retry; // only after a failed run
+  bool backupLost = false; // the backup was removed before the retry
+  RetryFacts retry;        // only after a failed run
 };
 
 RunFacts RunWithFault(const Target &target, const Fault &fault);

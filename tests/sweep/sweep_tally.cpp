@@ -37,7 +37,10 @@ void Tally::Add(const Reference &reference, uint64_t index, const Verdict &verdi
   for (Counts *row : {&counts[static_cast<size_t>(reference.PhaseOf(index))], &counts[kPhases]}) {
     ++(*row)[static_cast<size_t>(verdict.outcome)];
     if (verdict.outcome != Outcome::Success)
-      ++(*row)[kOutcomes + (verdict.retryFailed ? 2 : (verdict.retryRestored ? 1 : 0))];
+      ++(*row)[kOutcomes + (verdict.retryFailed     ? 3
+                            : verdict.retryBlank    ? 2
+                            : verdict.retryRestored ? 1
+                                                    : 0)];
   }
   falseSuccesses += verdict.falseSuccess ? 1 : 0;
   retriesFailed += verdict.retryFailed ? 1 : 0;
@@ -71,13 +74,14 @@ void PrintSummary(std::ostream &out, const Reference &r, FaultKind kind, const S
     out << "\n";
   };
   row("phase",
-      std::array<const char *, kOutcomes + 3>{"success", "failure", "chip-id", "not-erased",
-                                              "other", "retry", "restored", "failed"});
+      std::array<const char *, kOutcomes + 4>{"success", "failure", "chip-id", "not-erased",
+                                              "other", "retry", "restored", "blank", "failed"});
   for (int p = 0; p <= kPhases; ++p)
     row(p < kPhases ? PhaseName(static_cast<Phase>(p)) : "all", t.counts[p]);
   out << "false successes: " << t.falseSuccesses
-      << "\nretries that failed to leave the image and the original key area: " << t.retriesFailed
-      << "\nviolations: " << t.violations.size() << "\n";
+      << "\nretries that failed to leave the image and the original key area (or, without the "
+         "backup, to stop on a blank key area): "
+      << t.retriesFailed << "\nviolations: " << t.violations.size() << "\n";
   for (const std::string &v : t.violations)
     out << "  " << v << "\n";
 }
