@@ -2,7 +2,8 @@
 # against the register protocol's floor, with modelled bus time, waits and pool use. Every tree's
 # tests run it as bench_counts; scripts/bench.sh prints it with the footprint and emulator timing.
 set(PANELUP_BENCH_DIR ${PROJECT_SOURCE_DIR}/tests/bench)
-set(PANELUP_BENCH_SOURCES ${PANELUP_BENCH_DIR}/floor.cpp ${PANELUP_BENCH_DIR}/measure.cpp)
+set(PANELUP_BENCH_SOURCES ${PANELUP_BENCH_DIR}/floor.cpp ${PANELUP_BENCH_DIR}/measure.cpp
+  ${PANELUP_BENCH_DIR}/margin.cpp)
 
 add_executable(panelup_bench ${PANELUP_BENCH_DIR}/bench_main.cpp ${PANELUP_BENCH_SOURCES})
 target_compile_options(panelup_bench PRIVATE ${PANELUP_WARNINGS})

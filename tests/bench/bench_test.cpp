@@ -1,9 +1,14 @@
-// The bench's own parts: the floor it holds the tool against, counted by hand here, and the
-// search for the key-area read-back in a trace.
+// The bench's own parts: the floor it holds the tool against, counted by hand here, the search
+// for the key-area read-back in a trace, and the replay the restore margin is measured with.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "chip/flash_layout.h"
 #include "tests/bench/floor.h"
+#include "tests/bench/margin.h"
 #include "tests/bench/measure.h"
+#include "update/key_custody.h"
 
 namespace {
 
@@ -57,6 +62,29 @@ TEST(BenchKeyReadBack, CountsFromTheLastPreambleOn) {
   trace[6].value = 0x8A;
   trace.push_back(Read(0x5F));
   EXPECT_EQ(KeyReadBack(trace), BusCount{});
+}
+
+// The margin replays the write-back onto a copy of the chip; a whole run with the same four
+// failed writes (the first data byte of pages 0-3; the write-back starts at 26941) must leave the
+// same damage.
+TEST(BenchMargin, ReplayAgreesWithAWholeRun) {
+  uint32_t missing = 0;
+  {
+    sim::HostOptions o;
+    o.faults.failOnce = 26941 + 12;
+    o.faults.failAgain = 3;
+    o.faults.failStride = 26;
+    sim::HostPlatform p(o);
+    EXPECT_EQ(p.Run({"Panelup.efi", "/f", "2", "6"}), 248);
+    uint8_t found[kHdcpKeySize];
+    uint8_t key[kHdcpKeySize];
+    std::copy_n(p.Chip().flash + kHdcpKeyAddress, kHdcpKeySize, found);
+    std::copy_n(p.Chip().originalKeyArea, kHdcpKeySize, key);
+    missing = MissingBitBytes(found, key);
+  }
+  EXPECT_GT(missing, 32u);
+  EXPECT_EQ(MeasureRestoreMargin(4, 1).back().pagesMissing, missing);
+  EXPECT_LT(Log10ChanceWithin(143), -60);
 }
 
 } // namespace
