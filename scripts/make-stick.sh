@@ -48,6 +48,12 @@ command -v mkfs.fat >/dev/null && command -v mcopy >/dev/null ||
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
+# In the emulator's test build: runs NAME.nsh from the stick when the tests put one there.
+sim_script() {
+  [ "$sim" -eq 1 ] || return 0
+  printf 'if exist %s.nsh then\n  %s.nsh\nendif\n' "$1" "$1"
+}
+
 # The shell's script language: %a is the loop variable, %lasterror% the last exit status; >>a
 # appends as ASCII text. Lines end in CR LF.
 {
@@ -77,13 +83,7 @@ if exist panelup.done then
   goto end
 endif
 EOF
-  if [ "$sim" -eq 1 ]; then
-    cat <<'EOF'
-if exist sim-setup.nsh then
-  sim-setup.nsh
-endif
-EOF
-  fi
+  sim_script sim-setup
   cat <<EOF
 echo "Panelup stick: updating the panel firmware; do not switch off"
 Panelup.efi /s >>a panelup.log
@@ -98,13 +98,7 @@ else
   echo "Panelup stick: update failed (%flashstatus%); the next boot tries again"
 endif
 EOF
-  if [ "$sim" -eq 1 ]; then
-    cat <<'EOF'
-if exist sim-teardown.nsh then
-  sim-teardown.nsh
-endif
-EOF
-  fi
+  sim_script sim-teardown
   cat <<'EOF'
 :end
 reset -s
