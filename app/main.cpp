@@ -37,8 +37,8 @@ int32_t RunFlash(const char *cidOperand, const char *pidOperand) {
   if (EfiIsError(LocateChipBus()))
     return kExitBusNotFound;
   const int32_t result = UpdateProcedure(cid, pid);
-  // The handle list goes back before the colour is restored.
-  hold.Release();
+  // The handle list goes back before the colour is restored (the hold's release then finds none).
+  ReleaseChipBus();
   SetAttribute(kAttributeWhite);
   return result;
 }

@@ -28,8 +28,6 @@ void ResetChipBus();
 struct ChipBusHold {
   ChipBusHold() = default;
   ~ChipBusHold() { ReleaseChipBus(); }
-  // Gives the list back before the scope ends, where the order of calls asks for it.
-  void Release() { ReleaseChipBus(); }
   ChipBusHold(const ChipBusHold &) = delete;
   ChipBusHold &operator=(const ChipBusHold &) = delete;
 };

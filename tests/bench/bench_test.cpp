@@ -83,7 +83,7 @@ TEST(BenchMargin, ReplayAgreesWithAWholeRun) {
     missing = MissingBitBytes(found, key);
   }
   EXPECT_GT(missing, 32u);
-  EXPECT_EQ(MeasureRestoreMargin(4, 1).back().pagesMissing, missing);
+  EXPECT_EQ(MeasureRestoreMargin(4, 1, 1).back().pagesMissing, missing);
   EXPECT_LT(Log10ChanceWithin(143), -60);
 }
 

@@ -78,10 +78,10 @@ uint32_t MissingAfter(const WriteBack &w, std::vector<uint32_t> failed) {
 
 } // namespace
 
-std::vector<MarginRow> MeasureRestoreMargin(uint32_t maxFailed, uint32_t draws) {
+std::vector<MarginRow> MeasureRestoreMargin(uint32_t maxFailed, uint32_t draws, uint64_t seed) {
   const WriteBack w = LearnWriteBack();
   const auto count = static_cast<uint32_t>(w.writes.size());
-  std::mt19937_64 rng(7911);
+  std::mt19937_64 rng(seed);
   std::vector<uint32_t> all(count);
   for (uint32_t i = 0; i < count; ++i)
     all[i] = i;

@@ -13,8 +13,8 @@ struct MarginRow {
 };
 
 // For k = 1..maxFailed: `draws` placements of k failed writes among the write-back's, drawn
-// with a fixed seed, each replayed onto the chip as it stood before the write-back of /f 2 6.
-std::vector<MarginRow> MeasureRestoreMargin(uint32_t maxFailed, uint32_t draws);
+// with `seed`, each replayed onto the chip as it stood before the write-back of /f 2 6.
+std::vector<MarginRow> MeasureRestoreMargin(uint32_t maxFailed, uint32_t draws, uint64_t seed);
 
 // log10 of the chance that another chip's random key area lacks a bit of this one's key in at
 // most `within` of its bytes (each byte does with 1 - (3/4)^8).
