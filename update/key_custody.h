@@ -17,9 +17,9 @@ constexpr uint32_t kKeyBackupAttributes =
 
 // The restore rule. Erasing and unfinished programming only raise bits, so a key area cut short
 // lacks none of its backup's bits; garbled programming (failed transfers in the write-back) does
-// clear wrong bits, about 14 bytes per failed transfer. Up to half the area may lack a bit of the
-// backup and still be this chip's: another chip's random key area lacks one in nine bytes of ten,
-// and falls within half with a chance far below 1e-60.
+// clear wrong bits, in up to a page (16 bytes) per failed transfer. Up to half the area may lack
+// a bit of the backup and still be this chip's: another chip's random key area lacks one in nine
+// bytes of ten, and falls within half with a chance far below 1e-60.
 constexpr uint32_t kMaxMissingBitBytes = kHdcpKeySize / 2;
 static_assert(kMaxMissingBitBytes == 143);
 
