@@ -29,6 +29,20 @@ void ShowUsage() {
   Print(u"\n\r        Panelup.efi  /f  2 6  \n\n");
 }
 
+int32_t ExitStatusOf(UpdateResult result) {
+  switch (result) {
+  case UpdateResult::Passed:
+    return kExitOk;
+  case UpdateResult::CompareFailed:
+    return kExitCompareFailed;
+  case UpdateResult::StoppedBeforeErase:
+    return kExitStoppedBeforeErase;
+  case UpdateResult::WrongChip:
+    break;
+  }
+  return kExitWrongChipOrSwitch;
+}
+
 int32_t RunFlash(const char *cidOperand, const char *pidOperand) {
   uint8_t cid = static_cast<uint8_t>(OperandValue(cidOperand) & 0xFF);
   uint8_t pid = static_cast<uint8_t>(OperandValue(pidOperand) & 0xFF);
@@ -36,11 +50,11 @@ int32_t RunFlash(const char *cidOperand, const char *pidOperand) {
   ChipBusHold hold;
   if (EfiIsError(LocateChipBus()))
     return kExitBusNotFound;
-  const int32_t result = UpdateProcedure(cid, pid);
+  const UpdateResult result = UpdateProcedure(cid, pid);
   // The handle list goes back before the colour is restored (the hold's release then finds none).
   ReleaseChipBus();
   SetAttribute(kAttributeWhite);
-  return result;
+  return ExitStatusOf(result);
 }
 
 // Every run starts from the values a fresh load of the image would have.
@@ -52,7 +66,7 @@ void ResetRunState() {
 
 } // namespace
 
-int32_t PanelupMain(int argc, char **argv) {
+int32_t PanelupMain(int argc, char **argv, bool argumentsCut) {
   ResetRunState();
   if (argc < 1)
     return kExitOk;
@@ -62,24 +76,25 @@ int32_t PanelupMain(int argc, char **argv) {
     ShowUsage();
     return kExitUsage;
   }
+  const char *command = argumentsCut ? "" : argv[1];
   switch (argc) {
   case 2:
-    if (IsSwitch(argv[1], 'g')) {
+    if (IsSwitch(command, 'g')) {
       SupportList();
       return kExitSupportList;
     }
-    if (IsSwitch(argv[1], 's'))
+    if (IsSwitch(command, 's'))
       return VersionQuery();
     return kExitOk;
   case 3:
-    if (!IsSwitch(argv[1], 'g') || !MatchesAccessCode(argv[2]))
+    if (!IsSwitch(command, 'g') || !MatchesAccessCode(argv[2]))
       return kExitBadAccessForm;
     ShowAllEntries = true;
     SupportList();
     return kExitFullSupportList;
   case 4:
     ClearScreen();
-    if (!IsSwitch(argv[1], 'f'))
+    if (!IsSwitch(command, 'f'))
       return kExitWrongChipOrSwitch;
     return RunFlash(argv[2], argv[3]);
   default:

@@ -4,4 +4,7 @@
 
 #include <stdint.h>
 
-int32_t PanelupMain(int argc, char **argv);
+// `argumentsCut`: the conversion dropped an argument or cut one short. A cut operand still reads
+// as a number, only another one (a CID of many zeros cut before its last digit reads 0), so such
+// a run acts as an unrecognised switch of the same count does and never reaches the chip.
+int32_t PanelupMain(int argc, char **argv, bool argumentsCut);

@@ -1,5 +1,6 @@
 # The tool's sources, compiled unchanged by the firmware and the host builds.
 set(PANELUP_TOOL_SOURCES
+    app/entry.cpp
     app/main.cpp
     app/operands.cpp
     app/version_query.cpp
@@ -13,7 +14,6 @@ set(PANELUP_TOOL_SOURCES
     console/status_names.cpp
     platform/cmos.cpp
     uefi/arguments.cpp
-    uefi/entry.cpp
     uefi/firmware.cpp
     update/key_custody.cpp
     update/update.cpp)

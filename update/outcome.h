@@ -1,8 +1,15 @@
-// How the update tells the platform where it got to: status codes in CMOS byte 0x79 and commands
-// to the embedded controller.
+// How the update ends, and how it tells the platform where it got to: status codes in CMOS byte
+// 0x79 and commands to the embedded controller.
 #pragma once
 
 #include <stdint.h>
+
+enum class UpdateResult : uint8_t {
+  Passed,             // the chip holds the new image and its own key area
+  CompareFailed,      // written, but the read-back differs
+  StoppedBeforeErase, // key area not kept safe, or the image damaged: nothing erased
+  WrongChip,          // the chip id is not the bridge's: nothing erased
+};
 
 // Update status codes, in the order a run writes them.
 constexpr uint8_t kStatusConfigured = 0xF2;

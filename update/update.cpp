@@ -1,6 +1,5 @@
 #include "update/update.h"
 
-#include "app/exit_status.h"
 #include "catalogue/catalogue.h"
 #include "chip/flash.h"
 #include "chip/registers.h"
@@ -30,7 +29,7 @@ Difference FirstDifference(const uint8_t *read, const uint8_t *expected, uint32_
   return Difference{false, 0, 0, 0};
 }
 
-int32_t ReportFailure() {
+UpdateResult ReportFailure() {
   PublishVersion(gOnboardVersion);
   SetAttribute(kAttributeLightRed);
   SetUpdateStatus(kStatusCompareFailed);
@@ -38,10 +37,10 @@ int32_t ReportFailure() {
   SendEcCommand(kEcUpdateFailed);
   Print(u"\n Please shutdown you system and power On again\n \n");
   SetUpdateStatus(kStatusEnded);
-  return kExitCompareFailed;
+  return UpdateResult::CompareFailed;
 }
 
-int32_t ReportSuccess() {
+UpdateResult ReportSuccess() {
   ReleaseKeyBackup();
   Print(u"\n VTQ_005C Compare  pass!");
   PublishVersion(gTargetVersion);
@@ -52,7 +51,7 @@ int32_t ReportSuccess() {
   Print(u"\n ================PASS================n");
   Print(u"\n Please shutdown you system and power On again\n \n");
   SetUpdateStatus(kStatusEnded);
-  return kExitOk;
+  return UpdateResult::Passed;
 }
 
 // The progress line, drawn over itself on row 7 once per page.
@@ -62,7 +61,7 @@ void ShowProgress(uint16_t page, uint16_t pages) {
   Print(u" VTQ_002E  =====Updating LT7911D  %d %% percent =====", percent);
 }
 
-int32_t Update(uint8_t requestedCid, uint8_t requestedPid) {
+UpdateResult Update(uint8_t requestedCid, uint8_t requestedPid) {
   EnableCursor(false);
   gOnboardVersion = ReadOnboardVersion();
   PublishVersion(gOnboardVersion);
@@ -83,7 +82,7 @@ int32_t Update(uint8_t requestedCid, uint8_t requestedPid) {
     Print(u"\nVTQ_001   Read chipid fail(chipid[%04X] !=0x1605),please check hardware", chipId);
     SetUpdateStatus(kStatusStoppedBeforeErase);
     Print(u"\n VTQ_002L  the chip offline");
-    return kExitWrongChipOrSwitch;
+    return UpdateResult::WrongChip;
   }
   Print(u"\n VTQ_001   Read chipid PASS");
   Stall(10000);
@@ -92,7 +91,7 @@ int32_t Update(uint8_t requestedCid, uint8_t requestedPid) {
     Print(u"\n VTQ_002K  FW image %s [ %02d.%02d.%02d ] damaged, flash not erased", entry.model,
           entry.cid, entry.pid, entry.txx);
     SetUpdateStatus(kStatusStoppedBeforeErase);
-    return kExitStoppedBeforeErase;
+    return UpdateResult::StoppedBeforeErase;
   }
 
   Print(u"\n VTQ_002A  ConfigPara");
@@ -103,7 +102,7 @@ int32_t Update(uint8_t requestedCid, uint8_t requestedPid) {
   Print(u"\n VTQ_002B  SaveHdcpKeyFromFlash");
   if (!TakeKeyAreaIntoCustody()) {
     SetUpdateStatus(kStatusStoppedBeforeErase);
-    return kExitStoppedBeforeErase;
+    return UpdateResult::StoppedBeforeErase;
   }
 
   SetUpdateStatus(kStatusKeySaved);
@@ -147,8 +146,8 @@ int32_t Update(uint8_t requestedCid, uint8_t requestedPid) {
 
 } // namespace
 
-int32_t UpdateProcedure(uint8_t requestedCid, uint8_t requestedPid) {
-  int32_t result = Update(requestedCid, requestedPid);
+UpdateResult UpdateProcedure(uint8_t requestedCid, uint8_t requestedPid) {
+  UpdateResult result = Update(requestedCid, requestedPid);
   ForgetKeyArea();
   return result;
 }

@@ -7,7 +7,7 @@
 #include "sim/host/host_firmware.h"
 #include "sim/host/port_hook.h"
 #include "sim/host/text.h"
-#include "uefi/entry.h"
+#include "app/entry.h"
 
 namespace sim {
 namespace {
