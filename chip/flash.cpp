@@ -2,9 +2,6 @@
 
 #include "chip/registers.h"
 
-uint8_t HdcpKeyBuffer[kHdcpKeySize];
-uint8_t ReadBackBuffer[kReadBackBufferSize];
-
 namespace {
 
 constexpr uint8_t kAddressHigh = 0x5B;
@@ -73,15 +70,6 @@ uint8_t BytesOnPage(uint32_t length, uint32_t page) {
   return static_cast<uint8_t>(remaining < kFlashPageSize ? remaining : kFlashPageSize);
 }
 
-// Reads the key area page by page into `destination` (kHdcpKeySize bytes).
-void ReadKeyArea(uint8_t *destination) {
-  FlashPreamble();
-  for (uint32_t p = 0; p < kHdcpKeyPages; ++p)
-    ReadPage(kHdcpKeyAddress + p * kFlashPageSize, BytesOnPage(kHdcpKeySize, p),
-             destination + PageOffset(p));
-  FlashPostamble();
-}
-
 } // namespace
 
 void FlashPreamble() {
@@ -120,18 +108,18 @@ void ProgramPage(uint32_t address, const uint8_t (&data)[kFlashPageSize], PageFo
 }
 
 void SaveHdcpKeyFromFlash(uint8_t (&destination)[kHdcpKeySize]) {
-  ReadKeyArea(destination);
+  FlashPreamble();
+  for (uint32_t p = 0; p < kHdcpKeyPages; ++p)
+    ReadPage(kHdcpKeyAddress + p * kFlashPageSize, BytesOnPage(kHdcpKeySize, p),
+             destination + PageOffset(p));
+  FlashPostamble();
 }
 
-void ReadHdcpKeyFromFlash() {
-  ReadKeyArea(ReadBackBuffer + kHdcpKeyAddress);
-}
-
-void WriteHdcpKeyToFlash() {
+void WriteHdcpKeyToFlash(const uint8_t (&keyArea)[kHdcpKeySize]) {
   FlashPreamble();
   uint8_t page[kFlashPageSize];
   for (uint32_t p = 0; p < kHdcpKeyPages; ++p) {
-    FillPage(page, HdcpKeyBuffer + PageOffset(p), BytesOnPage(kHdcpKeySize, p));
+    FillPage(page, keyArea + PageOffset(p), BytesOnPage(kHdcpKeySize, p));
     ProgramPage(kHdcpKeyAddress + p * kFlashPageSize, page, PageForm::KeyArea);
   }
   ClearKeyMaterial(page, kFlashPageSize);
@@ -151,7 +139,7 @@ void WriteFirmwareToFlash(const uint8_t *image, uint16_t length, PageLoadedHook 
   FlashPostamble();
 }
 
-void ReadFirmwareFromFlash(uint16_t length) {
+void ReadFirmwareFromFlash(uint16_t length, uint8_t (&destination)[kReadBackBufferSize]) {
   // The catalogue's images fit the buffer (checked at build time); never read past it anyway.
   if (length > kReadBackBufferSize)
     length = kReadBackBufferSize;
@@ -159,6 +147,6 @@ void ReadFirmwareFromFlash(uint16_t length) {
   FlashPreamble();
   for (uint16_t p = 0; p < pages; ++p)
     ReadPage(static_cast<uint32_t>(p) * kFlashPageSize, BytesOnPage(length, p),
-             ReadBackBuffer + PageOffset(p));
+             destination + PageOffset(p));
   FlashPostamble();
 }

@@ -6,11 +6,6 @@
 
 #include "chip/flash_layout.h"
 
-// The chip's own key area as it is written back after the firmware.
-extern uint8_t HdcpKeyBuffer[kHdcpKeySize];
-// Flash contents read back for the compare, at their flash addresses.
-extern uint8_t ReadBackBuffer[kReadBackBufferSize];
-
 enum class PageForm : uint8_t {
   Firmware, // sets the write-enable latch before every page
   KeyArea,  // relies on the latch set once by the preamble
@@ -24,15 +19,15 @@ void BlockErase();
 void ReadPage(uint32_t address, uint8_t count, uint8_t *destination);
 void ProgramPage(uint32_t address, const uint8_t (&data)[kFlashPageSize], PageForm form);
 
-// Reads the key area into `destination`.
+// Reads the key area into `destination`: before the erase to keep it, after the write-back to
+// compare it.
 void SaveHdcpKeyFromFlash(uint8_t (&destination)[kHdcpKeySize]);
-void WriteHdcpKeyToFlash();
-// Reads the key area back into ReadBackBuffer at its own address, for the key compare.
-void ReadHdcpKeyFromFlash();
+void WriteHdcpKeyToFlash(const uint8_t (&keyArea)[kHdcpKeySize]);
 // Called once per firmware page, between its data writes and its address writes.
 using PageLoadedHook = void (*)(uint16_t page, uint16_t pages);
 void WriteFirmwareToFlash(const uint8_t *image, uint16_t length, PageLoadedHook onPageLoaded);
-void ReadFirmwareFromFlash(uint16_t length);
+// Reads `length` bytes from address 0 into `destination`, at their flash addresses.
+void ReadFirmwareFromFlash(uint16_t length, uint8_t (&destination)[kReadBackBufferSize]);
 
 // Zeroes a buffer that held key material, with stores the compiler cannot drop as dead.
 void ClearKeyMaterial(uint8_t *buffer, uint32_t size);

@@ -6,12 +6,14 @@
 namespace {
 EFI_SMBUS_HC_PROTOCOL *gSmbus = nullptr;
 EFI_HANDLE *gHandleList = nullptr;
-UINTN gHandleCount = 0;
-EFI_SMBUS_DEVICE_ADDRESS gDeviceAddress = 0;
 bool gBusFault = false;
 
-void NoteTransfer(EFI_STATUS status) {
-  if (EfiIsError(status))
+// One byte-data transfer with the chip. The status is only noted: register accesses report
+// nothing, and only the key-area save asks whether any failed.
+void Transfer(uint8_t reg, EFI_SMBUS_OPERATION operation, uint8_t *byte) {
+  UINTN length = 1;
+  if (gSmbus == nullptr ||
+      EfiIsError(gSmbus->Execute(gSmbus, kChipSmbusAddress, reg, operation, 0, &length, byte)))
     gBusFault = true;
 }
 } // namespace
@@ -19,21 +21,19 @@ void NoteTransfer(EFI_STATUS status) {
 void ResetChipBus() {
   gSmbus = nullptr;
   gHandleList = nullptr;
-  gHandleCount = 0;
-  gDeviceAddress = 0;
   gBusFault = false;
 }
 
 EFI_STATUS LocateChipBus() {
-  gDeviceAddress = kChipSmbusAddress;
-  EFI_STATUS status = LocateHandleBuffer(kSmbusHcProtocolGuid, &gHandleCount, &gHandleList);
+  UINTN handleCount = 0;
+  EFI_STATUS status = LocateHandleBuffer(kSmbusHcProtocolGuid, &handleCount, &gHandleList);
   if (EfiIsError(status)) {
     gHandleList = nullptr;
     Print(u"\n VTQ_001D VTQ_HandleProtocol EFI_PROTOCOL_ERROR= %r", status);
     return EFI_PROTOCOL_ERROR;
   }
   void *iface = nullptr;
-  status = gHandleList && gHandleCount > 0
+  status = gHandleList && handleCount > 0
                ? HandleProtocol(gHandleList[0], kSmbusHcProtocolGuid, &iface)
                : EFI_NOT_FOUND;
   if (EfiIsError(status) || iface == nullptr) {
@@ -50,27 +50,17 @@ void ReleaseChipBus() {
   if (gHandleList)
     FreePool(gHandleList);
   gHandleList = nullptr;
-  gHandleCount = 0;
 }
 
 uint8_t ReadRegister(uint8_t reg) {
+  // A transfer that fails without writing the buffer reads as 0xFF, like a silent bus.
   uint8_t value = 0xFF;
-  UINTN length = 1;
-  if (gSmbus)
-    NoteTransfer(
-        gSmbus->Execute(gSmbus, gDeviceAddress, reg, EfiSmbusReadByte, 0, &length, &value));
-  else
-    gBusFault = true;
+  Transfer(reg, EfiSmbusReadByte, &value);
   return value;
 }
 
 void WriteRegister(uint8_t reg, uint8_t value) {
-  UINTN length = 1;
-  if (gSmbus)
-    NoteTransfer(
-        gSmbus->Execute(gSmbus, gDeviceAddress, reg, EfiSmbusWriteByte, 0, &length, &value));
-  else
-    gBusFault = true;
+  Transfer(reg, EfiSmbusWriteByte, &value);
 }
 
 bool BusFaultSeen() {

@@ -5,6 +5,8 @@
 #include "console/console.h"
 #include "uefi/firmware.h"
 
+uint8_t HdcpKeyBuffer[kHdcpKeySize];
+
 namespace {
 
 // The second save, to check the first against, and the backup as read from the variable.
@@ -142,5 +144,4 @@ void ForgetKeyArea() {
   ClearKeyMaterial(HdcpKeyBuffer, kHdcpKeySize);
   ClearKeyMaterial(gKeyCheckBuffer, kHdcpKeySize);
   ClearKeyMaterial(gKeyBackupBuffer, kHdcpKeySize);
-  ClearKeyMaterial(ReadBackBuffer + kHdcpKeyAddress, kHdcpKeySize);
 }

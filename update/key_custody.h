@@ -23,13 +23,17 @@ constexpr uint32_t kKeyBackupAttributes =
 constexpr uint32_t kMaxMissingBitBytes = kHdcpKeySize / 2;
 static_assert(kMaxMissingBitBytes == 143);
 
+// The key area the update writes back after the firmware: the chip's own, as saved, or its
+// backup.
+extern uint8_t HdcpKeyBuffer[kHdcpKeySize];
+
 // Saves the key area twice and settles which key area the update writes back (into
 // HdcpKeyBuffer), storing the backup first where needed. Prints why when it refuses; nothing
 // has been erased then and the update must stop.
 bool TakeKeyAreaIntoCustody();
 // Both compares passed: the flash holds the key area, so the backup goes.
 void ReleaseKeyBackup();
-// Clears every copy of the key area the tool holds in memory.
+// Clears the copies of the key area kept here.
 void ForgetKeyArea();
 
 // Bytes i where `found` lacks a bit that `backup` has set.

@@ -9,10 +9,14 @@
 #include "update/key_custody.h"
 #include "update/outcome.h"
 
+uint8_t ReadBackBuffer[kReadBackBufferSize];
+
 namespace {
 
-FirmwareVersion gOnboardVersion;
-FirmwareVersion gTargetVersion;
+// The key area's place in the read-back buffer.
+uint8_t (&ReadBackKeyArea())[kHdcpKeySize] {
+  return *reinterpret_cast<uint8_t(*)[kHdcpKeySize]>(ReadBackBuffer + kHdcpKeyAddress);
+}
 
 // Where the read-back first differs from what was written, if anywhere.
 struct Difference {
@@ -29,8 +33,9 @@ Difference FirstDifference(const uint8_t *read, const uint8_t *expected, uint32_
   return Difference{false, 0, 0, 0};
 }
 
-UpdateResult ReportFailure() {
-  PublishVersion(gOnboardVersion);
+// CMOS gets back the version found before the update.
+UpdateResult ReportFailure(const FirmwareVersion &onboard) {
+  PublishVersion(onboard);
   SetAttribute(kAttributeLightRed);
   SetUpdateStatus(kStatusCompareFailed);
   Print(u"\n VTQ_002J  upgrade Fail");
@@ -40,10 +45,10 @@ UpdateResult ReportFailure() {
   return UpdateResult::CompareFailed;
 }
 
-UpdateResult ReportSuccess() {
+UpdateResult ReportSuccess(const FirmwareVersion &target) {
   ReleaseKeyBackup();
   Print(u"\n VTQ_005C Compare  pass!");
-  PublishVersion(gTargetVersion);
+  PublishVersion(target);
   SetUpdateStatus(kStatusComparePassed);
   SetAttribute(kAttributeLightGreen);
   Print(u"\n VTQ_002J  upgrade success");
@@ -63,18 +68,17 @@ void ShowProgress(uint16_t page, uint16_t pages) {
 
 UpdateResult Update(uint8_t requestedCid, uint8_t requestedPid) {
   EnableCursor(false);
-  gOnboardVersion = ReadOnboardVersion();
-  PublishVersion(gOnboardVersion);
+  const FirmwareVersion onboard = ReadOnboardVersion();
+  PublishVersion(onboard);
   SelectEntry(requestedCid, requestedPid);
   const CatalogueEntry &entry = SelectedEntry();
-  gTargetVersion = EntryVersion(entry);
+  const FirmwareVersion target = EntryVersion(entry);
   ReleaseRegisterAccess();
   Stall(1000000);
   SendEcCommand(kEcUpdateStarting);
   Print(
       u"\n VTQ_001 LT7911D FW [ CID_PID_Txx ] flash from [ %02d.%02d.%02d ] to [ %02d.%02d.%02d ] ",
-      gOnboardVersion.cid, gOnboardVersion.pid, gOnboardVersion.txx, gTargetVersion.cid,
-      gTargetVersion.pid, gTargetVersion.txx);
+      onboard.cid, onboard.pid, onboard.txx, target.cid, target.pid, target.txx);
   Stall(500000);
 
   uint16_t chipId = ReadChipId();
@@ -116,14 +120,14 @@ UpdateResult Update(uint8_t requestedCid, uint8_t requestedPid) {
 
   SetUpdateStatus(kStatusFirmwareWritten);
   Print(u"\n VTQ_002F  WriteHdcpKeyToFlash");
-  WriteHdcpKeyToFlash();
+  WriteHdcpKeyToFlash(HdcpKeyBuffer);
 
   SetUpdateStatus(kStatusKeyWritten);
   Print(u"\n VTQ_002G  ReadFirmwareFromFlash");
-  ReadFirmwareFromFlash(entry.length);
+  ReadFirmwareFromFlash(entry.length, ReadBackBuffer);
   // The key area is the chip's own and no image can restore it: read it back too.
   Print(u"\n VTQ_002H  ReadHdcpKeyFromFlash");
-  ReadHdcpKeyFromFlash();
+  SaveHdcpKeyFromFlash(ReadBackKeyArea());
 
   SetUpdateStatus(kStatusReadBack);
   Print(u"\n VTQ_002I  Comparing...");
@@ -133,15 +137,15 @@ UpdateResult Update(uint8_t requestedCid, uint8_t requestedPid) {
   if (d.found) {
     Print(u"\n VTQ_005B Compare ReadFirmware[%04X]=[ %04X]   != OriFW[%04X]=[ %04X]  fail",
           d.offset, d.read, d.offset, d.expected);
-    return ReportFailure();
+    return ReportFailure(onboard);
   }
-  d = FirstDifference(ReadBackBuffer + kHdcpKeyAddress, HdcpKeyBuffer, kHdcpKeySize);
+  d = FirstDifference(ReadBackKeyArea(), HdcpKeyBuffer, kHdcpKeySize);
   if (d.found) {
     Print(u"\n VTQ_005B Compare ReadHdcpKey[%04X]=[ %04X]   != HdcpKey[%04X]=[ %04X]  fail",
           d.offset, d.read, d.offset, d.expected);
-    return ReportFailure();
+    return ReportFailure(onboard);
   }
-  return ReportSuccess();
+  return ReportSuccess(target);
 }
 
 } // namespace
@@ -149,5 +153,6 @@ UpdateResult Update(uint8_t requestedCid, uint8_t requestedPid) {
 UpdateResult UpdateProcedure(uint8_t requestedCid, uint8_t requestedPid) {
   UpdateResult result = Update(requestedCid, requestedPid);
   ForgetKeyArea();
+  ClearKeyMaterial(ReadBackKeyArea(), kHdcpKeySize);
   return result;
 }

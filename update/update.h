@@ -3,7 +3,12 @@
 
 #include <stdint.h>
 
+#include "chip/flash_layout.h"
 #include "update/outcome.h"
+
+// Flash contents read back for the compare, at their flash addresses: the image from 0, the key
+// area at its own address.
+extern uint8_t ReadBackBuffer[kReadBackBufferSize];
 
 // Runs the update for the requested version, after the chip bus has been found.
 UpdateResult UpdateProcedure(uint8_t requestedCid, uint8_t requestedPid);

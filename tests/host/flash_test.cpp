@@ -57,6 +57,10 @@ void NotePageLoaded(uint16_t page, uint16_t pages) {
 }
 
 // A platform with the tool attached to it, as after a successful bus search.
+// Where the sequences read to and write from: the update's buffers in a run.
+uint8_t gKeyArea[kHdcpKeySize];
+uint8_t gReadBack[kReadBackBufferSize];
+
 class Flash : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -76,7 +80,7 @@ protected:
 };
 
 TEST_F(Flash, KeyAreaSaveReadsEighteenPagesEndingShort) {
-  SaveHdcpKeyFromFlash(HdcpKeyBuffer);
+  SaveHdcpKeyFromFlash(gKeyArea);
   std::vector<Step> expected = kPreamble;
   for (int p = 0; p < 18; ++p) {
     uint32_t a = 0x6000 + 16 * p;
@@ -86,13 +90,13 @@ TEST_F(Flash, KeyAreaSaveReadsEighteenPagesEndingShort) {
   expected = Concat({expected, kPostamble});
   EXPECT_EQ(Issued(), expected);
   for (uint32_t i = 0; i < 286; ++i)
-    ASSERT_EQ(HdcpKeyBuffer[i], platform.Chip().originalKeyArea[i]) << i;
+    ASSERT_EQ(gKeyArea[i], platform.Chip().originalKeyArea[i]) << i;
 }
 
 TEST_F(Flash, KeyAreaWriteSetsTheLatchOnceAndFillsTheShortPage) {
   for (int i = 0; i < 286; ++i)
-    HdcpKeyBuffer[i] = static_cast<uint8_t>(i * 7);
-  WriteHdcpKeyToFlash();
+    gKeyArea[i] = static_cast<uint8_t>(i * 7);
+  WriteHdcpKeyToFlash(gKeyArea);
   std::vector<Step> issued = Issued();
   ASSERT_EQ(issued.size(), 8u + 18u * 26u + 2u);
   constexpr std::ptrdiff_t kPageWrites = 26; // 4 to open the page, 16 bytes, 6 to program it
@@ -140,14 +144,14 @@ TEST_F(Flash, FirmwareWriteProgramsEveryPageWithProgress) {
 }
 
 TEST_F(Flash, FirmwareReadBackReadsTheShortLastPageOnly) {
-  ReadFirmwareFromFlash(17381);
+  ReadFirmwareFromFlash(17381, gReadBack);
   std::vector<Step> issued = Issued();
   // 1086 full pages and one of 5 bytes at 0x43E0.
   ASSERT_EQ(issued.size(), 8u + 1087u * 9u + 1086u * 16u + 5u + 2u);
   std::vector<Step> tail(issued.end() - 2 - 14, issued.end() - 2);
   EXPECT_EQ(tail, ReadPageList(0x00, 0x43, 0xE0, 5));
   for (uint32_t i = 0; i < 17381; ++i)
-    ASSERT_EQ(ReadBackBuffer[i], platform.Chip().flash[i]) << i;
+    ASSERT_EQ(gReadBack[i], platform.Chip().flash[i]) << i;
 }
 
 TEST_F(Flash, PageAddressesAboveSixtyFourKilobytesUseTheHighByte) {

@@ -9,6 +9,7 @@
 #include "records.h"
 #include "sim/host/host_platform.h"
 #include "update/key_custody.h"
+#include "update/update.h"
 
 namespace {
 
