@@ -26,16 +26,16 @@ else
 RUN_COMMANDS = "Panelup.efi /s" "Panelup.efi /f 2 6" "Panelup.efi /g" "Panelup.efi /s"
 endif
 run: build
-	@scripts/run-emulator.sh --efi-dir $(BUILD)/firmware --show -- $(RUN_COMMANDS)
+	@scripts/run-emulator.sh --efi-dir $(BUILD)/uefi --show -- $(RUN_COMMANDS)
 
 # An interactive UEFI Shell in the emulator, with the three images on fs0:.
 shell: build
-	@scripts/run-emulator.sh --efi-dir $(BUILD)/firmware --interactive
+	@scripts/run-emulator.sh --efi-dir $(BUILD)/uefi --interactive
 
 # The recovery stick, $(BUILD)/panelup-stick.img: make stick CID=2 PID=6 [UEFI_SHELL=Shell.efi]
 # (UEFI_SHELL: a shell image booted from the stick on machines without a built-in one).
 stick: build
-	@scripts/make-stick.sh $(if $(UEFI_SHELL),--shell $(UEFI_SHELL)) $(BUILD)/firmware "$(CID)" \
+	@scripts/make-stick.sh $(if $(UEFI_SHELL),--shell $(UEFI_SHELL)) $(BUILD)/uefi "$(CID)" \
 	  "$(PID)" $(BUILD)/panelup-stick.img
 
 test: build

@@ -2,10 +2,10 @@
 
 #include "app/main.h"
 #include "uefi/arguments.h"
-#include "uefi/firmware.h"
+#include "uefi/services.h"
 
 extern "C" EFI_STATUS EFIAPI EfiMain(EFI_HANDLE image, EFI_SYSTEM_TABLE *systemTable) {
-  SetFirmware(systemTable);
+  SetSystemTable(systemTable);
   char **argv = nullptr;
   int argc = GetShellArguments(image, u"Panelup.efi", &argv);
   int32_t result = PanelupMain(argc, argv, ArgumentsWereCut());

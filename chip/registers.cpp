@@ -1,7 +1,7 @@
 #include "chip/registers.h"
 
 #include "console/console.h"
-#include "uefi/firmware.h"
+#include "uefi/services.h"
 
 namespace {
 EFI_SMBUS_HC_PROTOCOL *gSmbus = nullptr;

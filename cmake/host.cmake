@@ -24,20 +24,20 @@ target_compile_options(panelup_host_tool PRIVATE ${PANELUP_WARNINGS})
 # Builds that only need host code (the fuzz tree) can skip the nested cross build.
 option(PANELUP_UEFI_IMAGES "Build the UEFI images through the nested cross build" ON)
 if(PANELUP_UEFI_IMAGES)
-ExternalProject_Add(firmware
+ExternalProject_Add(uefi_images
   SOURCE_DIR ${PROJECT_SOURCE_DIR}
-  BINARY_DIR ${CMAKE_BINARY_DIR}/firmware
+  BINARY_DIR ${CMAKE_BINARY_DIR}/uefi
   CMAKE_ARGS
     -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/efi-toolchain.cmake
     -DCMAKE_BUILD_TYPE=Release
-    -DPANELUP_FIRMWARE=ON
+    -DPANELUP_UEFI_BUILD=ON
     -DPANELUP_ACCESS_CODE=${PANELUP_ACCESS_CODE}
     -DPANELUP_GENERATED_DIR=${PANELUP_GENERATED_DIR}
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""
   USES_TERMINAL_BUILD ON)
 endif()
-set(PANELUP_EFI_DIR ${CMAKE_BINARY_DIR}/firmware)
+set(PANELUP_EFI_DIR ${CMAKE_BINARY_DIR}/uefi)
 
 # The simulated platform: the chip model and bus (also built into SimChip.efi) and the host
 # firmware and ports; it runs the tool's entry, so it links the tool, never the other way round.
@@ -86,9 +86,9 @@ include(${CMAKE_CURRENT_LIST_DIR}/bench.cmake OPTIONAL)
 
 # Emulator tests: the three UEFI images in QEMU with OVMF. The setup test brings the images up to
 # date first, so a ctest run on its own never boots stale ones.
-if(TARGET firmware)
+if(TARGET uefi_images)
   add_test(NAME emulator_images
-    COMMAND ${CMAKE_COMMAND} --build ${CMAKE_BINARY_DIR} --target firmware)
+    COMMAND ${CMAKE_COMMAND} --build ${CMAKE_BINARY_DIR} --target uefi_images)
   set_tests_properties(emulator_images PROPERTIES LABELS emulator FIXTURES_SETUP emulator_images)
   add_test(NAME emulator_cases
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/emulator/emulator_cases.sh ${PANELUP_EFI_DIR}

@@ -1,6 +1,6 @@
 # Checks on the built UEFI images: their PE headers, read by llvm-readobj, and a second clean
 # build that must give the same bytes.
-if(TARGET firmware)
+if(TARGET uefi_images)
   # The emulator's fixture brings the images up to date first.
   add_test(NAME efi_images
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/build/efi_images_test.sh ${PANELUP_EFI_DIR})
@@ -13,7 +13,7 @@ if(TARGET firmware)
 endif()
 
 # The access code never sits in Panelup.efi as one string, whatever its digits.
-if(TARGET firmware)
+if(TARGET uefi_images)
   add_test(NAME access_code_hidden
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/build/access_code_test.sh ${PROJECT_SOURCE_DIR}
             ${PANELUP_GENERATED_DIR} ${CMAKE_BINARY_DIR}/access-code-checks

@@ -14,7 +14,7 @@ set(PANELUP_TOOL_SOURCES
     console/status_names.cpp
     platform/cmos.cpp
     uefi/arguments.cpp
-    uefi/firmware.cpp
+    uefi/services.cpp
     update/key_custody.cpp
     update/update.cpp)
 list(TRANSFORM PANELUP_TOOL_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)

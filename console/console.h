@@ -1,4 +1,4 @@
-// Console output on the firmware's ConOut: Print and the controls other subsystems call.
+// Console output on UEFI's ConOut: Print and the controls other subsystems call.
 #pragma once
 
 #include "uefi/efi_types.h"

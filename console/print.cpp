@@ -1,6 +1,6 @@
 #include "console/console.h"
 #include "console/format.h"
-#include "uefi/firmware.h"
+#include "uefi/services.h"
 
 namespace {
 // Used when the pool cannot give Print its buffer, so the message still reaches the screen.

@@ -1,4 +1,4 @@
-// Byte-wide x86 I/O port access. The firmware build uses the in/out instructions; the host build
+// Byte-wide x86 I/O port access. The UEFI build uses the in/out instructions; the host build
 // links the simulated ports.
 #pragma once
 

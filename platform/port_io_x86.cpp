@@ -1,5 +1,5 @@
-// Port I/O for the firmware build: one byte-wide in/out instruction per access, issued by the
-// tool itself rather than through a firmware I/O service.
+// Port I/O for the UEFI build: one byte-wide in/out instruction per access, issued by the
+// tool itself rather than through a UEFI I/O service.
 #include "platform/port_io.h"
 
 uint8_t PortRead8(uint16_t port) {

@@ -15,7 +15,7 @@ set -uo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:?usage: scripts/bench.sh BUILD_DIR}
 build=$(cd "$build" 2>/dev/null && pwd) || { echo "bench: no folder $1; build first" >&2; exit 2; }
-efi_dir="$build/firmware"
+efi_dir="$build/uefi"
 efi="$efi_dir/Panelup.efi"
 report="$build/bench.md"
 

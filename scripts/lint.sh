@@ -20,7 +20,7 @@ rm -rf "$work"
 mkdir -p "$work/tidy" "$work/cppcheck"
 
 # One compilation database for everything we lint: the host build's entries (each source once),
-# the firmware build's for the sources only it compiles (freestanding runtime, port I/O, the
+# the UEFI build's for the sources only it compiles (freestanding runtime, port I/O, the
 # emulator images), and entries made up for the sources no build in this tree compiles: the fuzz
 # targets (a clang tree of their own) and the image embedder (built at configure time). The
 # generated image arrays are left out.
@@ -50,12 +50,12 @@ def like(template, path, extra=()):
 host = json.load(open(os.path.join(build, 'compile_commands.json')))
 for entry in host:
     add(entry)
-firmware = os.path.join(build, 'firmware', 'compile_commands.json')
-if os.path.exists(firmware):
-    for entry in json.load(open(firmware)):
+uefi = os.path.join(build, 'uefi', 'compile_commands.json')
+if os.path.exists(uefi):
+    for entry in json.load(open(uefi)):
         add(entry)
 else:
-    print('lint: no firmware build in this tree; the firmware-only sources are not linted',
+    print('lint: no UEFI build in this tree; the UEFI-only sources are not linted',
           file=sys.stderr)
 tests = [e for e in host if '/tests/host/' in e['file']]
 if tests:

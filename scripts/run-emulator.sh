@@ -3,7 +3,7 @@
 # simctl.efi on fs0:, runs the given shell command lines from startup.nsh and powers off.
 #
 #   run-emulator.sh [options] [-- COMMAND...]
-#     --efi-dir DIR     where the three .efi images are (default: build/firmware)
+#     --efi-dir DIR     where the three .efi images are (default: build/uefi)
 #     --out DIR         where the run's files go (default: emulator/ beside the .efi folder)
 #     --file FILE       also put FILE on fs0: (repeatable)
 #     --no-simchip      do not load SimChip.efi before the commands
@@ -33,7 +33,7 @@
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
-efi_dir="$repo/build/firmware"
+efi_dir="$repo/build/uefi"
 out=""
 simchip=1
 show=0

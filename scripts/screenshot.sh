@@ -7,7 +7,7 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 out=$repo/$build/screenshot
 mkdir -p "$out" "$repo/docs"
 
-"$repo/scripts/run-emulator.sh" --efi-dir "$repo/$build/firmware" --out "$out" \
+"$repo/scripts/run-emulator.sh" --efi-dir "$repo/$build/uefi" --out "$out" \
   --screendump "$out/screen.ppm" -- "Panelup.efi /f 2 6"
 [ -s "$out/screen.ppm" ] || { echo "screenshot: no screen dump was taken" >&2; exit 1; }
 

@@ -102,7 +102,7 @@ struct BridgeChip {
   uint32_t highestProgrammed{};
 };
 
-// Simulated time in microseconds, shared by the bus, the chip and the host firmware's Stall.
+// Simulated time in microseconds, shared by the bus, the chip and the host UEFI services' Stall.
 extern uint64_t gSimNowMicros;
 
 // Powers the chip on: old firmware at address 0, the chip's own key area at 0x6000, every

@@ -1,6 +1,6 @@
 #include "uefi/arguments.h"
 
-#include "uefi/firmware.h"
+#include "uefi/services.h"
 #include "uefi/loaded_image.h"
 #include "uefi/shell_interface.h"
 #include "uefi/shell_parameters.h"

@@ -19,5 +19,5 @@ bool ArgumentsWereCut();
 // Fetches the arguments the shell handed to `image` (the shell parameters protocol, the older
 // shell interface, or else the loaded image's option string) and converts them. The option
 // string carries a program name only when its first word names an .efi file; otherwise
-// `programName` is element 0. Needs SetFirmware first.
+// `programName` is element 0. Needs SetSystemTable first.
 int GetShellArguments(EFI_HANDLE image, const CHAR16 *programName, char ***argv);

@@ -1,5 +1,5 @@
 // The boot services table. Members we never call are void *, but every member is present and in
-// order so the offsets match the firmware's.
+// order so the offsets match UEFI's.
 #pragma once
 
 #include "uefi/efi_types.h"

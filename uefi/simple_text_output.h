@@ -1,4 +1,4 @@
-// EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL, the console ConOut points at. Members in firmware order, so
+// EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL, the console ConOut points at. Members in UEFI's order, so
 // the offsets match.
 #pragma once
 

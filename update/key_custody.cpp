@@ -3,7 +3,7 @@
 #include "chip/flash.h"
 #include "chip/registers.h"
 #include "console/console.h"
-#include "uefi/firmware.h"
+#include "uefi/services.h"
 
 uint8_t HdcpKeyBuffer[kHdcpKeySize];
 

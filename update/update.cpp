@@ -5,7 +5,7 @@
 #include "chip/registers.h"
 #include "console/console.h"
 #include "platform/cmos.h"
-#include "uefi/firmware.h"
+#include "uefi/services.h"
 #include "update/key_custody.h"
 #include "update/outcome.h"
 

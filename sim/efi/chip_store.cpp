@@ -1,7 +1,7 @@
 #include "sim/efi/chip_store.h"
 
 #include "catalogue/crc32.h"
-#include "uefi/firmware.h"
+#include "uefi/services.h"
 
 namespace {
 

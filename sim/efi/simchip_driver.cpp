@@ -1,11 +1,11 @@
-// SimChip.efi: a boot-service driver that gives the firmware an SMBus host controller with the
+// SimChip.efi: a boot-service driver that gives UEFI an SMBus host controller with the
 // simulated bridge chip behind it, and the control protocol simctl.efi uses to reach the model.
 // The chip and bus live in static storage for as long as the driver stays loaded; a chip handed
 // over to the variable store before a power-off comes back from it here (sim/efi/chip_store.h).
 #include "catalogue/crc32.h"
 #include "sim/efi/chip_store.h"
 #include "sim/efi/sim_control.h"
-#include "uefi/firmware.h"
+#include "uefi/services.h"
 
 namespace {
 
@@ -15,7 +15,7 @@ constinit SIM_CONTROL_PROTOCOL gControl{};
 
 constexpr uint32_t kNativeInterface = 0; // EFI_NATIVE_INTERFACE
 using StallService = EFI_STATUS(EFIAPI *)(UINTN microseconds);
-StallService gFirmwareStall = nullptr;
+StallService gUefiStall = nullptr;
 
 // The model's clock is modelled bus time (added by the bus) plus every Stall, as on the host: the
 // tool waits with Stall (one second after the erase, for one) and the model must see that wait
@@ -23,13 +23,13 @@ StallService gFirmwareStall = nullptr;
 // they model, and a clock rate calibrated against Stall comes out a few per cent short.
 EFI_STATUS EFIAPI CountedStall(UINTN microseconds) {
   sim::gSimNowMicros += microseconds;
-  return gFirmwareStall(microseconds);
+  return gUefiStall(microseconds);
 }
 
 // Every caller reaches Stall through the one boot services table, so the driver takes the entry
 // over (and fixes the table's checksum).
 void HookStall() {
-  gFirmwareStall = gBS->Stall;
+  gUefiStall = gBS->Stall;
   gBS->Stall = CountedStall;
   gBS->Hdr.CRC32 = 0;
   gBS->Hdr.CRC32 = Crc32(reinterpret_cast<const uint8_t *>(gBS), gBS->Hdr.HeaderSize);
@@ -54,7 +54,7 @@ void EFIAPI PowerCycle(SIM_CONTROL_PROTOCOL * /*This*/) {
 } // namespace
 
 extern "C" EFI_STATUS EFIAPI SimChipEntry(EFI_HANDLE /*image*/, EFI_SYSTEM_TABLE *systemTable) {
-  SetFirmware(systemTable);
+  SetSystemTable(systemTable);
   sim::gSimNowMicros = 0;
 
   sim::ChipPowerOn(gChip, sim::ChipConfig{});

@@ -7,7 +7,7 @@
 
 #include "console/console.h"
 #include "uefi/arguments.h"
-#include "uefi/firmware.h"
+#include "uefi/services.h"
 
 SIM_CONTROL_PROTOCOL *gControl = nullptr;
 
@@ -143,7 +143,7 @@ EFI_STATUS Run(int argc, char **argv) {
 } // namespace
 
 extern "C" EFI_STATUS EFIAPI SimctlEntry(EFI_HANDLE image, EFI_SYSTEM_TABLE *systemTable) {
-  SetFirmware(systemTable);
+  SetSystemTable(systemTable);
   gControl = nullptr;
   char **argv = nullptr;
   int argc = GetShellArguments(image, u"simctl.efi", &argv);

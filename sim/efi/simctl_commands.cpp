@@ -6,7 +6,7 @@
 // clang-tidy 14 reports these two as duplicates once cmos.h is in (they are not).
 #include "update/key_custody.h" // NOLINT(readability-duplicate-include)
 #include "platform/cmos.h"
-#include "uefi/firmware.h" // NOLINT(readability-duplicate-include)
+#include "uefi/services.h" // NOLINT(readability-duplicate-include)
 
 namespace {
 

@@ -1,14 +1,14 @@
-// Boot services of the host firmware: pool with accounting and injected failures, a handle
+// Boot services of the host platform: pool with accounting and injected failures, a handle
 // database, and Stall on simulated time.
 #include <cstdio>
 #include <cstring>
 
-#include "sim/host/host_firmware.h"
+#include "sim/host/host_state.h"
 
 namespace sim {
 namespace {
 
-constexpr uint8_t kFreshPoolByte = 0xAF; // new pool memory is not zeroed on real firmware either
+constexpr uint8_t kFreshPoolByte = 0xAF; // new pool memory is not zeroed by real UEFI either
 constexpr uint8_t kFreedPoolByte = 0xDE;
 
 std::string Describe(const char *what, const void *p) {

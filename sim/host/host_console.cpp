@@ -1,6 +1,6 @@
-// ConOut of the host firmware: an 80x25 text screen with a cursor and per-cell attributes. Every
+// ConOut of the host platform: an 80x25 text screen with a cursor and per-cell attributes. Every
 // call is an event.
-#include "sim/host/host_firmware.h"
+#include "sim/host/host_state.h"
 
 namespace sim {
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "sim/host/host_firmware.h"
+#include "sim/host/host_state.h"
 #include "sim/host/port_hook.h"
 #include "sim/host/text.h"
 #include "app/entry.h"
@@ -22,7 +22,7 @@ void InstallSystemTable(HostPlatform::State &s) {
   EFI_SYSTEM_TABLE &st = s.systemTable;
   st.Hdr.Signature = 0x5453595320494249ull; // "IBI SYST"
   st.Hdr.HeaderSize = sizeof(EFI_SYSTEM_TABLE);
-  st.FirmwareVendor = const_cast<CHAR16 *>(u"Panelup host firmware");
+  st.FirmwareVendor = const_cast<CHAR16 *>(u"Panelup host platform");
   st.ConOut = &s.conOut;
   st.StdErr = &s.conOut;
   st.BootServices = &s.bootServices;
@@ -96,7 +96,7 @@ void SetArguments(HostPlatform::State &s, const std::vector<std::string> &args) 
 
 HostPlatform::State &ActiveState() {
   if (gActiveState == nullptr) {
-    std::fprintf(stderr, "sim: firmware service called with no HostPlatform alive\n");
+    std::fprintf(stderr, "sim: UEFI service called with no HostPlatform alive\n");
     std::abort();
   }
   return *gActiveState;

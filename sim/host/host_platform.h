@@ -1,4 +1,4 @@
-// The host firmware for tests: a UEFI system table (ConOut with an 80x25 screen model, boot
+// The host platform for tests: a UEFI system table (ConOut with an 80x25 screen model, boot
 // services with pool accounting, a handle database and Stall, runtime services with a variable
 // store), the CMOS and EC ports, and SMBus host controllers with the bridge chip model behind the
 // first. Run() starts the tool's EfiMain on it.
@@ -8,7 +8,7 @@
 //   EXPECT_NE(p.ScreenText().find("02.06.12"), std::string::npos);
 //   EXPECT_TRUE(p.PoolBalanced());
 //
-// One platform lives at a time: the constructor makes it the active one (the firmware's services
+// One platform lives at a time: the constructor makes it the active one (the UEFI services
 // and the port functions act on it), the destructor ends that. A platform may Run several times.
 // Run() starts a new event log; the screen, CMOS, variables, the chip (flash and registers),
 // simulated time and the pool accounting carry over, as they would on a machine between two shell
@@ -136,10 +136,10 @@ public:
   std::vector<SimBus *> Controllers();
   uint64_t RunMicros() const; // simulated time the last run took (see gSimNowMicros)
 
-  // The firmware as the tool sees it.
+  // The UEFI system table as the tool sees it.
   EFI_SYSTEM_TABLE *SystemTable();
 
-  struct State; // the firmware's internals (host_firmware.h)
+  struct State; // the platform's internals (host_state.h)
 
 private:
   std::unique_ptr<State> state_;

@@ -1,6 +1,6 @@
 // The I/O ports of the host platform: CMOS RTC index/data at 0x70/0x71 and the EC command port
 // 0x66. Every access is an event.
-#include "sim/host/host_firmware.h"
+#include "sim/host/host_state.h"
 #include "sim/host/port_hook.h"
 
 namespace sim {

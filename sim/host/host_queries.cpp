@@ -1,6 +1,6 @@
 // What tests ask the host platform after a run: its event log, the screen, the pool, CMOS and the
 // chip and bus.
-#include "sim/host/host_firmware.h"
+#include "sim/host/host_state.h"
 #include "sim/host/text.h"
 
 namespace sim {

@@ -1,9 +1,9 @@
-// Runtime services of the host firmware: a variable store with the UEFI rules on names,
+// Runtime services of the host platform: a variable store with the UEFI rules on names,
 // attributes and sizes, and injected failures. Nothing else of the table is provided.
 #include <algorithm>
 #include <cstring>
 
-#include "sim/host/host_firmware.h"
+#include "sim/host/host_state.h"
 
 namespace sim {
 namespace {

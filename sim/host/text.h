@@ -1,4 +1,4 @@
-// Text between the tests' UTF-8 and the firmware's UCS-2.
+// Text between the tests' UTF-8 and UEFI's UCS-2.
 #pragma once
 
 #include <string>

@@ -115,7 +115,7 @@ int main() {
   if (reference >= 0) {
     const CatalogueEntry &e = FirmwareCatalogue[reference];
     std::printf("\n### Footprint of Panelup.efi\n\nPool memory taken at most at one time during "
-                "`/f %d %d` (the host firmware's accounting): %llu bytes; %llu allocations in the "
+                "`/f %d %d` (the host platform's accounting): %llu bytes; %llu allocations in the "
                 "run, %s.\n",
                 e.cid, e.pid, (unsigned long long)referenceRun.pool.peakBytes,
                 (unsigned long long)referenceRun.pool.totalAllocations,

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds Panelup.efi with several access codes and searches each image for its code as one
 # ASCII or UCS-2 string: the code must be compared digit by digit, never stored whole, at the
-# optimisation the firmware build uses.
+# optimisation the UEFI build uses.
 #   access_code_test.sh <source> <generated-dir> <work-dir> CODE...
 set -euo pipefail
 src=$(cd "$1" && pwd)
@@ -25,7 +25,7 @@ status=0
 for code in "$@"; do
   dir=$work/code-$code
   if ! { cmake -S "$src" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/efi-toolchain.cmake" \
-    -DPANELUP_FIRMWARE=ON -DPANELUP_ACCESS_CODE="$code" -DPANELUP_GENERATED_DIR="$generated" &&
+    -DPANELUP_UEFI_BUILD=ON -DPANELUP_ACCESS_CODE="$code" -DPANELUP_GENERATED_DIR="$generated" &&
     cmake --build "$dir" --target Panelup; } >"$dir.log" 2>&1; then
     cat "$dir.log"
     echo "FAIL: the build with access code $code failed"

@@ -14,7 +14,7 @@ mkdir -p "$work"
 build() { # source-dir build-dir
   local source=$1 dir=$2
   if ! { cmake -S "$source" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$source/cmake/efi-toolchain.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DPANELUP_FIRMWARE=ON -DPANELUP_ACCESS_CODE="$code" \
+    -DCMAKE_BUILD_TYPE=Release -DPANELUP_UEFI_BUILD=ON -DPANELUP_ACCESS_CODE="$code" \
     -DPANELUP_GENERATED_DIR="$generated" && cmake --build "$dir" -j"$(nproc)"; } >"$dir.log" 2>&1; then
     cat "$dir.log"
     echo "FAIL: the build in $dir failed"

@@ -1,12 +1,12 @@
 // The selection rule, the table itself and the CMOS port protocol; the /g list is stated whole
-// in sequence_test.
+// in command_sequence_test.
 #include <gtest/gtest.h>
 
 #include "catalogue/catalogue.h"
 #include "platform/cmos.h"
 #include "records.h"
 #include "sim/host/host_platform.h"
-#include "uefi/firmware.h"
+#include "uefi/services.h"
 
 namespace {
 

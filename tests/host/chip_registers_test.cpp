@@ -1,12 +1,12 @@
 // Register access over the SMBus: the exact Execute parameters of the two primitives. The identity
-// reads' transaction lists are part of the whole runs in sequence_test.
+// reads' transaction lists are part of the whole runs in command_sequence_test.
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "chip/registers.h"
 #include "sim/host/host_platform.h"
-#include "uefi/firmware.h"
+#include "uefi/services.h"
 
 namespace {
 
@@ -39,7 +39,7 @@ EFI_STATUS EFIAPI SpyExecute(const EFI_SMBUS_HC_PROTOCOL *self, EFI_SMBUS_DEVICE
 class Registers : public ::testing::Test {
 protected:
   void SetUp() override {
-    SetFirmware(platform.SystemTable());
+    SetSystemTable(platform.SystemTable());
     ResetChipBus();
     ASSERT_EQ(LocateChipBus(), EFI_SUCCESS);
     gCalls.clear();
@@ -85,7 +85,7 @@ TEST(RegistersWithoutBus, SearchFailuresAndNoAccessWithoutAnInterface) {
   sim::HostOptions options;
   options.smbusControllers = 0;
   sim::HostPlatform platform(options);
-  SetFirmware(platform.SystemTable());
+  SetSystemTable(platform.SystemTable());
   ResetChipBus();
   EXPECT_EQ(LocateChipBus(), EFI_PROTOCOL_ERROR);
   EXPECT_EQ(ReadRegister(0x00), 0xFF);

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "catalogue/crc32.h"
-#include "chip_model.h"
+#include "sim_chip_fixture.h"
 
 namespace {
 

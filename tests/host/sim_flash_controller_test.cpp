@@ -2,7 +2,7 @@
 // read pointer, driven as the tool's sequences drive them.
 #include <gtest/gtest.h>
 
-#include "chip_model.h"
+#include "sim_chip_fixture.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-// The host firmware the whole-run tests stand on: its screen model, pool accounting, handle
+// The host platform the whole-run tests stand on: its screen model, pool accounting, handle
 // database, Stall and ports must themselves be right, or the runs prove nothing.
 #include <gtest/gtest.h>
 

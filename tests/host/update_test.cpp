@@ -1,5 +1,5 @@
 // Whole /f runs on the simulated platform: how they end, the catalogue choices and the progress
-// line; the run that passes is stated whole in flash_sequence_test.
+// line; the run that passes is stated whole in update_sequence_test.
 #include <gtest/gtest.h>
 
 #include <algorithm>

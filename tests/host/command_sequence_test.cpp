@@ -1,6 +1,6 @@
 // Whole runs of every command form, each stated as the ordered list of what the platform saw
 // (event_text.h): the exact strings with their trailing spaces, the bus traffic, CMOS, EC and
-// pool calls in the order made. The /f update that runs to its end is in flash_sequence_test.
+// pool calls in the order made. The /f update that runs to its end is in update_sequence_test.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -32,7 +32,7 @@ std::string Sequence(sim::HostPlatform &p, const std::vector<std::string> &args,
   return EventText(p.Events());
 }
 
-TEST(Sequence, UsageWithoutOperand) {
+TEST(CommandSequence, UsageWithoutOperand) {
   sim::HostPlatform p;
   EXPECT_EQ(Sequence(p, {"Panelup.efi"}, 10), kBanner + R"(print "\r\n Usage : "
 print "\r\n        Panelup.efi  /f  [ CID_0 ]  [ PID_1 ] ; flash the CID and PID LCD FW "
@@ -45,7 +45,7 @@ print "\r\n        Panelup.efi  /f  2 6  \r\n\r\n"
 )");
 }
 
-TEST(Sequence, SupportListOfTheCmosCid) {
+TEST(CommandSequence, SupportListOfTheCmosCid) {
   sim::HostPlatform p;
   p.SetCmos(0x70, 2);
   p.SetCmos(0x71, 6);
@@ -64,7 +64,7 @@ print "\r\n    05  |  02    08    04  |  8 inch     XF080J02A-N008  "
             kBanner + "cmos[70] -> 07\ncmos[71] -> 06\n" + kListHead + kListFoot);
 }
 
-TEST(Sequence, SupportListOfEveryEntryWithTheAccessCode) {
+TEST(CommandSequence, SupportListOfEveryEntryWithTheAccessCode) {
   sim::HostPlatform p;
   p.SetCmos(0x70, 2);
   p.SetCmos(0x71, 4);
@@ -96,14 +96,14 @@ W EE 00
 print "\r\n VTQ_001 LT7911D FW version [ CID_PID_Txx ] On board = [ 02.06.12 ]\r\n\r\n"
 )";
 
-TEST(Sequence, VersionQuery) {
+TEST(CommandSequence, VersionQuery) {
   sim::HostPlatform p;
   EXPECT_EQ(Sequence(p, {"Panelup.efi", "/s"}, 22),
             kBanner + "alloc 8\n" + kVersionQuery + "free 8\n");
 }
 
 // Of two controllers only the first is asked for; the handle list of both goes back.
-TEST(Sequence, VersionQueryUsesTheFirstOfTwoControllers) {
+TEST(CommandSequence, VersionQueryUsesTheFirstOfTwoControllers) {
   sim::HostOptions o;
   o.smbusControllers = 2;
   sim::HostPlatform p(o);
@@ -113,7 +113,7 @@ TEST(Sequence, VersionQueryUsesTheFirstOfTwoControllers) {
   EXPECT_EQ(p.Controllers()[1]->transactions + p.Controllers()[1]->rejected, 0u);
 }
 
-TEST(Sequence, BusSearchFailures) {
+TEST(CommandSequence, BusSearchFailures) {
   {
     sim::HostOptions none;
     none.smbusControllers = 0;
@@ -133,7 +133,7 @@ free 8
 )");
 }
 
-TEST(Sequence, SwitchesThatDoNothing) {
+TEST(CommandSequence, SwitchesThatDoNothing) {
   sim::HostPlatform p;
   EXPECT_EQ(Sequence(p, {"Panelup.efi", "/x"}, 0), kBanner);
   EXPECT_EQ(Sequence(p, {"Panelup.efi", "/q", "2", "6"}, 255), kBanner + "clear\n");
@@ -180,7 +180,7 @@ std::string Fill(std::string text, const std::map<std::string, std::string> &val
   return text;
 }
 
-TEST(Sequence, UpdateStopsAtAChipThatIsNotOurs) {
+TEST(CommandSequence, UpdateStopsAtAChipThatIsNotOurs) {
   struct Case {
     const char *what;
     sim::HostOptions options;

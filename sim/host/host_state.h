@@ -1,5 +1,5 @@
-// Internals of the host platform, shared by its source files: the firmware's state and the parts
-// that build the system table. Tests use host_platform.h instead.
+// Internals of the host platform, shared by its source files: the UEFI services' state and the
+// parts that build the system table. Tests use host_platform.h instead.
 #pragma once
 
 #include <map>
@@ -64,7 +64,7 @@ struct HostPlatform::State {
   uint64_t runEndMicros = 0;
 };
 
-// The state of the active platform; the firmware's services act on it.
+// The state of the active platform; its UEFI services act on it.
 HostPlatform::State &ActiveState();
 
 void InstallConsole(HostPlatform::State &s);

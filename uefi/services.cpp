@@ -1,10 +1,10 @@
-#include "uefi/firmware.h"
+#include "uefi/services.h"
 
 EFI_SYSTEM_TABLE *gST = nullptr;
 EFI_BOOT_SERVICES *gBS = nullptr;
 EFI_RUNTIME_SERVICES *gRT = nullptr;
 
-void SetFirmware(EFI_SYSTEM_TABLE *systemTable) {
+void SetSystemTable(EFI_SYSTEM_TABLE *systemTable) {
   gST = systemTable;
   gBS = systemTable ? systemTable->BootServices : nullptr;
   gRT = systemTable ? systemTable->RuntimeServices : nullptr;

@@ -18,13 +18,13 @@ endfunction()
 # The tool's sources, compiled once for the firmware. Panelup.efi is all of them; the emulator's
 # images link the same objects as an archive, so they take only what they call (console, CMOS,
 # arguments, the service wrappers).
-add_library(panelup_firmware_tool OBJECT ${PANELUP_TOOL_SOURCES}
+add_library(panelup_uefi_tool OBJECT ${PANELUP_TOOL_SOURCES}
   ${PROJECT_SOURCE_DIR}/uefi/freestanding.cpp ${PROJECT_SOURCE_DIR}/platform/port_io_x86.cpp)
-target_include_directories(panelup_firmware_tool PUBLIC ${PANELUP_TOOL_INCLUDES})
-target_compile_definitions(panelup_firmware_tool PUBLIC ${PANELUP_ACCESS_DEFINITIONS})
-target_compile_options(panelup_firmware_tool PRIVATE ${PANELUP_WARNINGS} ${PANELUP_EFI_OPTIMISE})
-add_library(panelup_firmware_tool_archive STATIC $<TARGET_OBJECTS:panelup_firmware_tool>)
+target_include_directories(panelup_uefi_tool PUBLIC ${PANELUP_TOOL_INCLUDES})
+target_compile_definitions(panelup_uefi_tool PUBLIC ${PANELUP_ACCESS_DEFINITIONS})
+target_compile_options(panelup_uefi_tool PRIVATE ${PANELUP_WARNINGS} ${PANELUP_EFI_OPTIMISE})
+add_library(panelup_uefi_tool_archive STATIC $<TARGET_OBJECTS:panelup_uefi_tool>)
 
-add_efi_image(Panelup efi_application EfiMain $<TARGET_OBJECTS:panelup_firmware_tool>)
+add_efi_image(Panelup efi_application EfiMain $<TARGET_OBJECTS:panelup_uefi_tool>)
 
 include(${CMAKE_CURRENT_LIST_DIR}/sim_images.cmake)

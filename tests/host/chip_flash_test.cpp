@@ -1,13 +1,13 @@
 // The flash routines page by page: each page's address and data, the fill of a short page, where
 // the per-page hook comes. Set-up sequences and whole routines are in the whole runs of
-// flash_sequence_test.
+// update_sequence_test.
 #include <gtest/gtest.h>
 
 #include "chip/flash.h"
 #include "chip/registers.h"
 #include "sim/host/host_platform.h"
 #include "records.h"
-#include "uefi/firmware.h"
+#include "uefi/services.h"
 
 namespace {
 
@@ -61,11 +61,11 @@ void NotePageLoaded(uint16_t page, uint16_t pages) {
 uint8_t gKeyArea[kHdcpKeySize];
 uint8_t gReadBack[kReadBackBufferSize];
 
-class Flash : public ::testing::Test {
+class ChipFlash : public ::testing::Test {
 protected:
   void SetUp() override {
     gPlatform = &platform;
-    SetFirmware(platform.SystemTable());
+    SetSystemTable(platform.SystemTable());
     ResetChipBus();
     ASSERT_EQ(LocateChipBus(), EFI_SUCCESS);
   }
@@ -79,7 +79,7 @@ protected:
   size_t mark = 0;
 };
 
-TEST_F(Flash, KeyAreaSaveReadsEighteenPagesEndingShort) {
+TEST_F(ChipFlash, KeyAreaSaveReadsEighteenPagesEndingShort) {
   SaveHdcpKeyFromFlash(gKeyArea);
   std::vector<Step> expected = kPreamble;
   for (int p = 0; p < 18; ++p) {
@@ -93,7 +93,7 @@ TEST_F(Flash, KeyAreaSaveReadsEighteenPagesEndingShort) {
     ASSERT_EQ(gKeyArea[i], platform.Chip().originalKeyArea[i]) << i;
 }
 
-TEST_F(Flash, KeyAreaWriteSetsTheLatchOnceAndFillsTheShortPage) {
+TEST_F(ChipFlash, KeyAreaWriteSetsTheLatchOnceAndFillsTheShortPage) {
   for (int i = 0; i < 286; ++i)
     gKeyArea[i] = static_cast<uint8_t>(i * 7);
   WriteHdcpKeyToFlash(gKeyArea);
@@ -116,7 +116,7 @@ TEST_F(Flash, KeyAreaWriteSetsTheLatchOnceAndFillsTheShortPage) {
   EXPECT_EQ(last, ProgramPageList(false, data17, 0x00, 0x61, 0x10));
 }
 
-TEST_F(Flash, FirmwareWriteProgramsEveryPageWithProgress) {
+TEST_F(ChipFlash, FirmwareWriteProgramsEveryPageWithProgress) {
   // 37 bytes: two full pages and a five-byte last page.
   std::vector<uint8_t> image(37);
   for (size_t i = 0; i < image.size(); ++i)
@@ -143,7 +143,7 @@ TEST_F(Flash, FirmwareWriteProgramsEveryPageWithProgress) {
   EXPECT_EQ(gStepsAtHook, (std::vector<size_t>{8 + 22, 8 + 28 + 22, 8 + 56 + 22}));
 }
 
-TEST_F(Flash, FirmwareReadBackReadsTheShortLastPageOnly) {
+TEST_F(ChipFlash, FirmwareReadBackReadsTheShortLastPageOnly) {
   ReadFirmwareFromFlash(17381, gReadBack);
   std::vector<Step> issued = Issued();
   // 1086 full pages and one of 5 bytes at 0x43E0.
@@ -154,7 +154,7 @@ TEST_F(Flash, FirmwareReadBackReadsTheShortLastPageOnly) {
     ASSERT_EQ(gReadBack[i], platform.Chip().flash[i]) << i;
 }
 
-TEST_F(Flash, PageAddressesAboveSixtyFourKilobytesUseTheHighByte) {
+TEST_F(ChipFlash, PageAddressesAboveSixtyFourKilobytesUseTheHighByte) {
   uint8_t data[16] = {};
   ProgramPage(0x012340, data, PageForm::Firmware);
   std::vector<Step> issued = Issued();

@@ -164,7 +164,7 @@ bool FlashHolds(sim::HostPlatform &p, int entry) {
   return std::memcmp(p.Chip().flash, e.image, e.length) == 0;
 }
 
-TEST(FlashSequence, UpdateOfTheRequestedImage) {
+TEST(UpdateSequence, UpdateOfTheRequestedImage) {
   sim::HostPlatform p;
   EXPECT_EQ(p.Run({"Panelup.efi", "/f", "2", "6"}), 0);
   EXPECT_EQ(EventText(p.Events()), kFlash26);
@@ -176,7 +176,7 @@ TEST(FlashSequence, UpdateOfTheRequestedImage) {
 }
 
 // 17,344 bytes are whole pages: no fill bytes go out and every page reads back all sixteen.
-TEST(FlashSequence, ImageOfWholePages) {
+TEST(UpdateSequence, ImageOfWholePages) {
   sim::HostPlatform p;
   EXPECT_EQ(p.Run({"Panelup.efi", "/f", "1", "1"}), 0);
   const std::string text = EventText(p.Events());

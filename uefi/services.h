@@ -1,4 +1,4 @@
-// The firmware handed to the tool at entry, and thin wrappers around the boot services used.
+// The UEFI system table handed to the tool at entry, and thin wrappers around the services used.
 #pragma once
 
 #include "uefi/system_table.h"
@@ -7,7 +7,7 @@ extern EFI_SYSTEM_TABLE *gST;
 extern EFI_BOOT_SERVICES *gBS;
 extern EFI_RUNTIME_SERVICES *gRT;
 
-void SetFirmware(EFI_SYSTEM_TABLE *systemTable);
+void SetSystemTable(EFI_SYSTEM_TABLE *systemTable);
 
 EFI_STATUS AllocatePool(UINTN size, void **buffer);
 void FreePool(void *buffer);

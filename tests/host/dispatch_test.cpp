@@ -1,6 +1,6 @@
 // Whole runs through EfiMain on the host platform: what the command forms that do not flash leave
 // on the screen, how arguments reach the tool, and that every run returns its pool memory. Each
-// form's exact sequence of calls is in sequence_test.
+// form's exact sequence of calls is in command_sequence_test.
 #include <gtest/gtest.h>
 
 #include <string>
