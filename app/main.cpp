@@ -1,3 +1,5 @@
+// Dispatch of the command line, banner and usage. Messages are exact to the byte on purpose (see
+// console/console.h): do not tidy them.
 #include "app/main.h"
 
 #include "app/exit_status.h"

@@ -1,3 +1,4 @@
+// The /s query. Its message is exact to the byte on purpose (see console/console.h).
 #include "app/version_query.h"
 
 #include "app/exit_status.h"

@@ -1,3 +1,4 @@
+// The /g report. Its messages are exact to the byte on purpose (see console/console.h).
 #include "catalogue/support_list.h"
 
 #include "catalogue/catalogue.h"

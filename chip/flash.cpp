@@ -1,3 +1,26 @@
+// The chip's flash controller, driven one register write at a time. Each operation is one list
+// of literal writes, in the order the chip needs them. What the registers do, as far as we know
+// (the simulated chip, sim/bridge_chip.h, holds the tool to the same model):
+//
+//   bank 0x80 (selected by 0xFF := 0x80; 0xEE := 0x01 first gives the host access)
+//   0x5A  command; every command is followed by 0x82, idle, before the next:
+//           0x86  set the write-enable latch (needed by erase and program)
+//           0x8A  clear the latch
+//           0x83  erase the whole block at the address (with the latch set and 0x51 configured)
+//           0xA2  empty the 16-byte data FIFO
+//           0x92  execute the mode held in 0x5E
+//   0x5E  mode for 0x92:
+//           0xC0  configure: take the byte last written to 0x59 (0x51 enables program and erase)
+//           0xEF  load: bytes written to 0x59 go into the FIFO (not executed)
+//           0xE0  program the FIFO at the address (with the latch set)
+//           0x6F  set the read pointer to the address
+//   0x58  0x01: reads of 0x5F stream flash bytes from the read pointer; 0x00 while configuring
+//   0x59  data in: a FIFO byte, or the configuration byte
+//   0x5B, 0x5C, 0x5D  flash address, bits 23-16, 15-8, 7-0
+//   0x5F  data out: the flash byte at the read pointer, which then advances (0xFF while an erase
+//         keeps the flash busy)
+//   bank 0x90, register 0x02: 0xDF then 0xFF resets the controller: FIFO empty, latch clear, the
+//         configuration kept. Each flash routine starts with it (FlashPreamble).
 #include "chip/flash.h"
 
 #include "chip/registers.h"

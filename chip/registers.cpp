@@ -1,3 +1,15 @@
+// The chip on the SMBus, 7-bit address 0x2B: one byte-data transfer per register access, no block
+// transfers. Registers are in banks: 0xFF, present in every bank, selects the bank for the accesses
+// that follow. The ones used outside the flash controller (chip/flash.cpp):
+//
+//   bank 0x80, 0xEE        0x01 takes the chip's registers and flash controller for the host;
+//                          0x00 gives them back to the chip's own firmware. Without access the
+//                          identity, version and flash registers read 0x00.
+//   bank 0xA0, 0x00, 0x01  chip id, high and low byte: 0x16, 0x05 on the bridge we update
+//   bank 0xD2, 0x0C-0x0E   CID, PID and Txx of the firmware now in the chip's flash
+//
+// The two bus-search messages are the only text here; like every operator message of the tool
+// they are exact to the byte on purpose (console/console.h).
 #include "chip/registers.h"
 
 #include "console/console.h"

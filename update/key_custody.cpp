@@ -1,3 +1,4 @@
+// Key-area custody. Its messages are exact to the byte on purpose (see console/console.h).
 #include "update/key_custody.h"
 
 #include "chip/flash.h"

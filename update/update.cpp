@@ -1,3 +1,5 @@
+// The /f update. Its messages are exact to the byte on purpose (see console/console.h): do not
+// tidy them.
 #include "update/update.h"
 
 #include "catalogue/catalogue.h"
@@ -74,12 +76,12 @@ UpdateResult Update(uint8_t requestedCid, uint8_t requestedPid) {
   const CatalogueEntry &entry = SelectedEntry();
   const FirmwareVersion target = EntryVersion(entry);
   ReleaseRegisterAccess();
-  Stall(1000000);
+  Stall(1000000); // the chip's own firmware runs on a second before the EC hears of the update
   SendEcCommand(kEcUpdateStarting);
   Print(
       u"\n VTQ_001 LT7911D FW [ CID_PID_Txx ] flash from [ %02d.%02d.%02d ] to [ %02d.%02d.%02d ] ",
       onboard.cid, onboard.pid, onboard.txx, target.cid, target.pid, target.txx);
-  Stall(500000);
+  Stall(500000); // the EC acts on 0x8B before the chip is addressed again
 
   uint16_t chipId = ReadChipId();
   if (chipId != kExpectedChipId) {
@@ -89,7 +91,7 @@ UpdateResult Update(uint8_t requestedCid, uint8_t requestedPid) {
     return UpdateResult::WrongChip;
   }
   Print(u"\n VTQ_001   Read chipid PASS");
-  Stall(10000);
+  Stall(10000); // a short settle after the id read, before the controller is configured
 
   if (!ImageIntact(entry)) {
     Print(u"\n VTQ_002K  FW image %s [ %02d.%02d.%02d ] damaged, flash not erased", entry.model,
@@ -100,7 +102,7 @@ UpdateResult Update(uint8_t requestedCid, uint8_t requestedPid) {
 
   Print(u"\n VTQ_002A  ConfigPara");
   ConfigPara();
-  Stall(100000);
+  Stall(100000); // the controller takes the configuration (program and erase enabled)
 
   SetUpdateStatus(kStatusConfigured);
   Print(u"\n VTQ_002B  SaveHdcpKeyFromFlash");
@@ -113,7 +115,7 @@ UpdateResult Update(uint8_t requestedCid, uint8_t requestedPid) {
   Print(u"\n VTQ_002C  BlockErase");
   BlockErase();
   SetUpdateStatus(kStatusErased);
-  Stall(1000000);
+  Stall(1000000); // the erase keeps the flash busy up to a second; programs meanwhile are lost
 
   Print(u"\n VTQ_002D  WriteFirmwareToFlash");
   WriteFirmwareToFlash(entry.image, entry.length, ShowProgress);
