@@ -42,15 +42,38 @@ set(PANELUP_EFI_DIR ${CMAKE_BINARY_DIR}/uefi)
 # The simulated platform: the chip model and bus (also built into SimChip.efi) and the host
 # firmware and ports; it runs the tool's entry, so it links the tool, never the other way round.
 find_package(GTest REQUIRED)
-file(GLOB PANELUP_SIM_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/sim/*.cpp
-  ${PROJECT_SOURCE_DIR}/sim/host/*.cpp)
-list(REMOVE_ITEM PANELUP_SIM_SOURCES ${PROJECT_SOURCE_DIR}/sim/host/port_io_host.cpp)
+set(PANELUP_SIM_SOURCES ${PANELUP_SIM_MODEL_SOURCES}
+  sim/host/host_boot_services.cpp
+  sim/host/host_console.cpp
+  sim/host/host_platform.cpp
+  sim/host/host_ports.cpp
+  sim/host/host_queries.cpp
+  sim/host/host_runtime_services.cpp
+  sim/host/text.cpp)
+list(TRANSFORM PANELUP_SIM_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/ REGEX "^sim/host/")
 add_library(panelup_sim STATIC ${PANELUP_SIM_SOURCES})
 target_include_directories(panelup_sim PUBLIC ${PROJECT_SOURCE_DIR})
 target_compile_options(panelup_sim PRIVATE ${PANELUP_WARNINGS})
 target_link_libraries(panelup_sim PUBLIC panelup_host_tool)
 
-file(GLOB PANELUP_HOST_TEST_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/host/*.cpp)
+set(PANELUP_HOST_TEST_SOURCES
+  catalogue_test.cpp
+  chip_flash_test.cpp
+  chip_registers_test.cpp
+  command_sequence_test.cpp
+  dispatch_test.cpp
+  event_text.cpp
+  event_text_test.cpp
+  format_test.cpp
+  key_custody_test.cpp
+  operands_test.cpp
+  sim_bus_test.cpp
+  sim_chip_test.cpp
+  sim_flash_controller_test.cpp
+  sim_host_platform_test.cpp
+  update_sequence_test.cpp
+  update_test.cpp)
+list(TRANSFORM PANELUP_HOST_TEST_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/tests/host/)
 add_executable(panelup_host_tests ${PANELUP_HOST_TEST_SOURCES})
 target_compile_options(panelup_host_tests PRIVATE ${PANELUP_WARNINGS})
 target_link_libraries(panelup_host_tests PRIVATE panelup_sim GTest::gtest_main)
@@ -79,10 +102,10 @@ add_test(NAME image_checks
 set_tests_properties(image_checks PROPERTIES LABELS build)
 
 # Further test tiers and measurements, each in its own file.
-include(${CMAKE_CURRENT_LIST_DIR}/sweep.cmake OPTIONAL)
-include(${CMAKE_CURRENT_LIST_DIR}/fuzz.cmake OPTIONAL)
-include(${CMAKE_CURRENT_LIST_DIR}/image_checks.cmake OPTIONAL)
-include(${CMAKE_CURRENT_LIST_DIR}/bench.cmake OPTIONAL)
+include(${CMAKE_CURRENT_LIST_DIR}/sweep.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/fuzz.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/image_checks.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/bench.cmake)
 
 # Emulator tests: the three UEFI images in QEMU with OVMF. The setup test brings the images up to
 # date first, so a ctest run on its own never boots stale ones.

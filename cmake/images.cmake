@@ -5,26 +5,21 @@ option(PANELUP_REQUIRE_GENUINE_IMAGES "Fail when a catalogue image is missing" O
 set(PANELUP_IMAGE_DIR ${PROJECT_SOURCE_DIR}/catalogue/images CACHE PATH
   "Folder holding the firmware images and their manifest")
 set(PANELUP_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
-set(embedder ${CMAKE_BINARY_DIR}/tools/embed_images)
-file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/tools ${PANELUP_GENERATED_DIR})
+file(MAKE_DIRECTORY ${PANELUP_GENERATED_DIR})
 
-# The embedder checks each image's CRC-32 with the tool's own (catalogue/crc32.cpp).
-set(embedder_sources ${PROJECT_SOURCE_DIR}/scripts/embed_images.cpp ${PROJECT_SOURCE_DIR}/catalogue/crc32.cpp)
-set(embedder_stale FALSE)
-foreach(source ${embedder_sources} ${PROJECT_SOURCE_DIR}/catalogue/crc32.h)
-  if(NOT EXISTS ${embedder} OR ${source} IS_NEWER_THAN ${embedder})
-    set(embedder_stale TRUE)
-  endif()
-endforeach()
-if(embedder_stale)
-  execute_process(
-    COMMAND ${CMAKE_CXX_COMPILER} -std=c++20 -O2 -I${PROJECT_SOURCE_DIR} -o ${embedder}
-            ${embedder_sources}
-    RESULT_VARIABLE result ERROR_VARIABLE errors)
-  if(result)
-    message(FATAL_ERROR "Cannot build the image embedder:\n${errors}")
-  endif()
+# The embedder is a project of its own (cmake/embedder), built here by CMake, which rebuilds it
+# when its sources change; it checks each image's CRC-32 with the tool's own (catalogue/crc32.cpp).
+set(embedder ${CMAKE_BINARY_DIR}/tools/embed_images)
+try_compile(embedder_built ${CMAKE_BINARY_DIR}/tools ${PROJECT_SOURCE_DIR}/cmake/embedder
+  PanelupEmbedder embed_images
+  CMAKE_FLAGS -DPANELUP_SOURCE_DIR=${PROJECT_SOURCE_DIR} -DCMAKE_BUILD_TYPE=Release
+  OUTPUT_VARIABLE errors)
+if(NOT embedder_built)
+  message(FATAL_ERROR "Cannot build the image embedder:\n${errors}")
 endif()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+  ${PROJECT_SOURCE_DIR}/scripts/embed_images.cpp ${PROJECT_SOURCE_DIR}/catalogue/crc32.cpp
+  ${PROJECT_SOURCE_DIR}/catalogue/crc32.h)
 
 if(PANELUP_REQUIRE_GENUINE_IMAGES)
   set(require 1)

@@ -1,7 +1,6 @@
 # Emulator images, built beside Panelup.efi: SimChip.efi (the chip model behind an SMBus host
 # controller protocol) and simctl.efi (sets up and inspects that model from the shell). Both hold
 # the chip model and its store, compiled once; the rest comes from the tool's archive.
-file(GLOB PANELUP_SIM_MODEL_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/sim/*.cpp)
 add_library(panelup_uefi_sim OBJECT ${PANELUP_SIM_MODEL_SOURCES}
   ${PROJECT_SOURCE_DIR}/sim/efi/chip_store.cpp)
 target_include_directories(panelup_uefi_sim PRIVATE ${PROJECT_SOURCE_DIR})

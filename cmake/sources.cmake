@@ -21,3 +21,7 @@ list(TRANSFORM PANELUP_TOOL_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)
 # The catalogue's images, checked and turned into C++ by the host configure.
 list(APPEND PANELUP_TOOL_SOURCES ${PANELUP_GENERATED_DIR}/catalogue_images.cpp)
 set(PANELUP_TOOL_INCLUDES ${PROJECT_SOURCE_DIR} ${PANELUP_GENERATED_DIR})
+
+# The simulated chip and bus, built into the host tests and into the emulator's images alike.
+set(PANELUP_SIM_MODEL_SOURCES sim/bridge_chip.cpp sim/flash_controller.cpp sim/sim_bus.cpp)
+list(TRANSFORM PANELUP_SIM_MODEL_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)

@@ -14,7 +14,7 @@ constexpr UINTN kAttributeLightRed = 0x0C;
 // The tool's messages (in app/, catalogue/support_list.cpp, chip/registers.cpp and update/) are
 // exact to the byte on purpose: operators, their scripts and the recovery stick's logs match them,
 // spelling, spacing and trailing blanks included ("shutdown you system", "====PASS====n", the
-// space before "\n" in a usage line). Do not tidy them; the whole-run tests hold every one.
+// blank before the banner's line end). Do not tidy them; the whole-run tests hold every one.
 UINTN Print(const CHAR16 *format, ...);
 
 void ClearScreen();

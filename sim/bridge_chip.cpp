@@ -48,18 +48,7 @@ void ChipPowerCycle(BridgeChip &chip) {
   for (auto &bank : chip.registers)
     for (uint8_t &value : bank)
       value = 0;
-  chip.bank = 0;
-  chip.hostAccess = false;
-  ControllerReset(chip);
-  chip.resetArmed = false;
-  chip.programEnabled = false;
-  chip.lastDataByte = 0;
-  chip.readPointer = 0;
-  chip.busyUntil = 0;
-  chip.bytesProgrammed = 0;
-  chip.programs = 0;
-  chip.erases = 0;
-  chip.highestProgrammed = 0;
+  static_cast<ChipPowerState &>(chip) = ChipPowerState{};
 }
 
 bool KeyAreaIntact(const BridgeChip &chip) {

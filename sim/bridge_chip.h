@@ -75,11 +75,9 @@ struct ChipConfig {
   int32_t corruptKeyOffset = -1;
 };
 
-struct BridgeChip {
-  ChipConfig config;
-  uint8_t flash[kFlashSize]{};
-  uint8_t originalKeyArea[kKeyAreaSize]{}; // the key area as it was at power-on
-  uint8_t registers[256][256]{};           // [bank][register] as last written
+// What the chip loses when its power goes, apart from the register file: each power-up starts
+// from these values.
+struct ChipPowerState {
   uint8_t bank{};
   bool hostAccess{};
   // Flash controller state.
@@ -100,6 +98,13 @@ struct BridgeChip {
   // image's end rounded up to a page; the key area at 0x6000 does not count unless the run reaches
   // it. An erase puts it back to 0.
   uint32_t highestProgrammed{};
+};
+
+struct BridgeChip : ChipPowerState {
+  ChipConfig config;
+  uint8_t flash[kFlashSize]{};
+  uint8_t originalKeyArea[kKeyAreaSize]{}; // the key area as it was at power-on
+  uint8_t registers[256][256]{};           // [bank][register] as last written
 };
 
 // Simulated time in microseconds, shared by the bus, the chip and the host UEFI services' Stall.

@@ -8,7 +8,18 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/catalogue.h"
 #include "sim/host/host_platform.h"
+
+inline bool Contains(const std::string &text, const std::string &part) {
+  return text.find(part) != std::string::npos;
+}
+
+// Whether the chip's flash holds catalogue entry `entry`'s image from address 0.
+inline bool FlashHolds(sim::HostPlatform &p, int entry) {
+  const CatalogueEntry &e = FirmwareCatalogue[entry];
+  return std::equal(e.image, e.image + e.length, p.Chip().flash);
+}
 
 // One bus transaction as an expected list writes it. A step whose value is kAnyByte matches
 // whatever byte was read, for lists of flash data reads.

@@ -5,10 +5,10 @@
 // flash routine and its page traffic.
 #include <gtest/gtest.h>
 
-#include <cstring>
 
 #include "catalogue/catalogue.h"
 #include "event_text.h"
+#include "records.h"
 #include "sim/host/host_platform.h"
 
 namespace {
@@ -158,11 +158,6 @@ cmos[79] = FF
 free 8
 attribute 0F
 )";
-
-bool FlashHolds(sim::HostPlatform &p, int entry) {
-  const CatalogueEntry &e = FirmwareCatalogue[entry];
-  return std::memcmp(p.Chip().flash, e.image, e.length) == 0;
-}
 
 TEST(UpdateSequence, UpdateOfTheRequestedImage) {
   sim::HostPlatform p;

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 
 #include "catalogue/catalogue.h"
 #include "event_text.h"
@@ -12,15 +11,6 @@
 #include "sim/host/text.h"
 
 namespace {
-
-bool FlashHolds(sim::HostPlatform &p, int entry) {
-  const CatalogueEntry &e = FirmwareCatalogue[entry];
-  return std::memcmp(p.Chip().flash, e.image, e.length) == 0;
-}
-
-bool Contains(const std::string &text, const std::string &part) {
-  return text.find(part) != std::string::npos;
-}
 
 std::vector<std::string> ProgressValues(const sim::HostPlatform &p) {
   std::vector<std::string> values;
