@@ -5,7 +5,6 @@
 // flash routine and its page traffic.
 #include <gtest/gtest.h>
 
-
 #include "catalogue/catalogue.h"
 #include "event_text.h"
 #include "records.h"
