@@ -4,6 +4,7 @@
 
 #include "app/exit_status.h"
 #include "app/operands.h"
+#include "app/result_record.h"
 #include "app/version_query.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/support_list.h"
@@ -50,13 +51,18 @@ int32_t RunFlash(const char *cidOperand, const char *pidOperand) {
   uint8_t pid = static_cast<uint8_t>(OperandValue(pidOperand) & 0xFF);
   SetAttribute(kAttributeWhite);
   ChipBusHold hold;
-  if (EfiIsError(LocateChipBus()))
+  if (EfiIsError(LocateChipBus())) {
+    StoreResultRecord(cid, pid, kExitBusNotFound, nullptr, nullptr);
     return kExitBusNotFound;
-  const UpdateResult result = UpdateProcedure(cid, pid);
+  }
+  const UpdateOutcome outcome = UpdateProcedure(cid, pid);
   // The handle list goes back before the colour is restored (the hold's release then finds none).
   ReleaseChipBus();
   SetAttribute(kAttributeWhite);
-  return ExitStatusOf(result);
+  // The record comes after the last console call, so the screen is the same whether it is stored.
+  const int32_t status = ExitStatusOf(outcome.result);
+  StoreResultRecord(cid, pid, status, &outcome.onboard, &outcome.target);
+  return status;
 }
 
 // Every run starts from the values a fresh load of the image would have.

@@ -67,6 +67,7 @@ set(PANELUP_HOST_TEST_SOURCES
   format_test.cpp
   key_custody_test.cpp
   operands_test.cpp
+  result_record_test.cpp
   sim_bus_test.cpp
   sim_chip_test.cpp
   sim_flash_controller_test.cpp

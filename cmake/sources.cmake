@@ -3,6 +3,7 @@ set(PANELUP_TOOL_SOURCES
     app/entry.cpp
     app/main.cpp
     app/operands.cpp
+    app/result_record.cpp
     app/version_query.cpp
     catalogue/catalogue.cpp
     catalogue/crc32.cpp

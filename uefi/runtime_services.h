@@ -1,16 +1,33 @@
-// The runtime services table; only the variable services are called.
+// The runtime services table; only GetTime and the variable services are called.
 #pragma once
 
 #include "uefi/efi_types.h"
 
+struct EFI_TIME {
+  uint16_t Year; // 1900 - 9999
+  uint8_t Month; // 1 - 12
+  uint8_t Day;   // 1 - 31
+  uint8_t Hour;  // 0 - 23
+  uint8_t Minute;
+  uint8_t Second;
+  uint8_t Pad1;
+  uint32_t Nanosecond;
+  int16_t TimeZone;
+  uint8_t Daylight;
+  uint8_t Pad2;
+};
+static_assert(offsetof(EFI_TIME, Nanosecond) == 8);
+static_assert(sizeof(EFI_TIME) == 16);
+
 struct EFI_RUNTIME_SERVICES {
+  using GetTime_t = EFI_STATUS(EFIAPI *)(EFI_TIME *Time, void *Capabilities);
   using GetVariable_t = EFI_STATUS(EFIAPI *)(const CHAR16 *VariableName, const EFI_GUID *VendorGuid,
                                              uint32_t *Attributes, UINTN *DataSize, void *Data);
   using SetVariable_t = EFI_STATUS(EFIAPI *)(const CHAR16 *VariableName, const EFI_GUID *VendorGuid,
                                              uint32_t Attributes, UINTN DataSize, const void *Data);
 
   EFI_TABLE_HEADER Hdr;
-  void *GetTime;
+  GetTime_t GetTime;
   void *SetTime;
   void *GetWakeupTime;
   void *SetWakeupTime;
@@ -25,6 +42,7 @@ struct EFI_RUNTIME_SERVICES {
   void *QueryCapsuleCapabilities;
   void *QueryVariableInfo;
 };
+static_assert(offsetof(EFI_RUNTIME_SERVICES, GetTime) == 24);
 static_assert(offsetof(EFI_RUNTIME_SERVICES, GetVariable) == 72);
 static_assert(offsetof(EFI_RUNTIME_SERVICES, GetNextVariableName) == 80);
 static_assert(offsetof(EFI_RUNTIME_SERVICES, SetVariable) == 88);

@@ -43,3 +43,9 @@ EFI_STATUS SetVariable(const CHAR16 *name, const EFI_GUID &vendor, uint32_t attr
     return EFI_UNSUPPORTED;
   return gRT->SetVariable(name, &vendor, attributes, size, data);
 }
+
+EFI_STATUS GetTime(EFI_TIME *time) {
+  if (gRT == nullptr || gRT->GetTime == nullptr)
+    return EFI_UNSUPPORTED;
+  return gRT->GetTime(time, nullptr);
+}

@@ -15,6 +15,9 @@ void Stall(UINTN microseconds);
 EFI_STATUS LocateHandleBuffer(const EFI_GUID &protocol, UINTN *count, EFI_HANDLE **handles);
 EFI_STATUS HandleProtocol(EFI_HANDLE handle, const EFI_GUID &protocol, void **iface);
 
+// The real-time clock's date and time; the capabilities are not asked for.
+EFI_STATUS GetTime(EFI_TIME *time);
+
 // Variable services. GetVariable takes the buffer's size in *size and leaves the variable's size
 // there (on EFI_BUFFER_TOO_SMALL, the size it needs); a size of 0 to SetVariable deletes.
 EFI_STATUS GetVariable(const CHAR16 *name, const EFI_GUID &vendor, uint32_t *attributes,

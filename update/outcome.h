@@ -4,11 +4,20 @@
 
 #include <stdint.h>
 
+#include "chip/firmware_version.h"
+
 enum class UpdateResult : uint8_t {
   Passed,             // the chip holds the new image and its own key area
   CompareFailed,      // written, but the read-back differs
   StoppedBeforeErase, // key area not kept safe, or the image damaged: nothing erased
   WrongChip,          // the chip id is not the bridge's: nothing erased
+};
+
+// How a run ended, and the versions it went from and to.
+struct UpdateOutcome {
+  UpdateResult result;
+  FirmwareVersion onboard; // read from the chip at the start
+  FirmwareVersion target;  // the selected catalogue entry's
 };
 
 // Update status codes, in the order a run writes them.

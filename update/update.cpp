@@ -68,13 +68,16 @@ void ShowProgress(uint16_t page, uint16_t pages) {
   Print(u" VTQ_002E  =====Updating LT7911D  %d %% percent =====", percent);
 }
 
-UpdateResult Update(uint8_t requestedCid, uint8_t requestedPid) {
+// The run itself; `versions` gets the on-board and target versions as soon as they are known.
+UpdateResult Update(uint8_t requestedCid, uint8_t requestedPid, UpdateOutcome &versions) {
   EnableCursor(false);
   const FirmwareVersion onboard = ReadOnboardVersion();
   PublishVersion(onboard);
   SelectEntry(requestedCid, requestedPid);
   const CatalogueEntry &entry = SelectedEntry();
   const FirmwareVersion target = EntryVersion(entry);
+  versions.onboard = onboard;
+  versions.target = target;
   ReleaseRegisterAccess();
   Stall(1000000); // the chip's own firmware runs on a second before the EC hears of the update
   SendEcCommand(kEcUpdateStarting);
@@ -152,9 +155,10 @@ UpdateResult Update(uint8_t requestedCid, uint8_t requestedPid) {
 
 } // namespace
 
-UpdateResult UpdateProcedure(uint8_t requestedCid, uint8_t requestedPid) {
-  UpdateResult result = Update(requestedCid, requestedPid);
+UpdateOutcome UpdateProcedure(uint8_t requestedCid, uint8_t requestedPid) {
+  UpdateOutcome outcome{};
+  outcome.result = Update(requestedCid, requestedPid, outcome);
   ForgetKeyArea();
   ClearKeyMaterial(ReadBackKeyArea(), kHdcpKeySize);
-  return result;
+  return outcome;
 }

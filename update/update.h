@@ -11,4 +11,4 @@
 extern uint8_t ReadBackBuffer[kReadBackBufferSize];
 
 // Runs the update for the requested version, after the chip bus has been found.
-UpdateResult UpdateProcedure(uint8_t requestedCid, uint8_t requestedPid);
+UpdateOutcome UpdateProcedure(uint8_t requestedCid, uint8_t requestedPid);

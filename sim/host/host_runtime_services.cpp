@@ -1,5 +1,5 @@
-// Runtime services of the host platform: a variable store with the UEFI rules on names,
-// attributes and sizes, and injected failures. Nothing else of the table is provided.
+// Runtime services of the host platform: a clock, and a variable store with the UEFI rules on
+// names, attributes and sizes, and injected failures. Nothing else of the table is provided.
 #include <algorithm>
 #include <cstring>
 
@@ -91,12 +91,23 @@ EFI_STATUS EFIAPI SetVariable(const CHAR16 *name, const EFI_GUID *guid, uint32_t
   return status;
 }
 
+EFI_STATUS EFIAPI GetTime(EFI_TIME *time, void * /*capabilities*/) {
+  const HostPlatform::State &s = ActiveState();
+  if (time == nullptr)
+    return EFI_INVALID_PARAMETER;
+  if (s.options.getTimeFails)
+    return EFI_DEVICE_ERROR;
+  *time = s.options.clock;
+  return EFI_SUCCESS;
+}
+
 } // namespace
 
 void InstallRuntimeServices(HostPlatform::State &s) {
   EFI_RUNTIME_SERVICES &rt = s.runtimeServices;
   rt.Hdr.Signature = 0x56524553544E5552ull; // "RUNTSERV"
   rt.Hdr.HeaderSize = sizeof(EFI_RUNTIME_SERVICES);
+  rt.GetTime = GetTime;
   rt.GetVariable = GetVariable;
   rt.SetVariable = SetVariable;
 }

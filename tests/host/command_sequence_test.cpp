@@ -122,7 +122,8 @@ TEST(CommandSequence, BusSearchFailures) {
         "print \"\\r\\n VTQ_001D VTQ_HandleProtocol EFI_PROTOCOL_ERROR= Not Found\"\n";
     EXPECT_EQ(Sequence(p, {"Panelup.efi", "/s"}, 24), kBanner + notFound);
     EXPECT_EQ(Sequence(p, {"Panelup.efi", "/f", "2", "6"}, 24),
-              kBanner + "clear\nattribute 0F\n" + notFound);
+              kBanner + "clear\nattribute 0F\n" + notFound +
+                  "SetVariable PanelupResult 07 (79) -> Success\n");
   }
   sim::HostOptions failing;
   failing.handleProtocolFails = true;
@@ -141,7 +142,8 @@ TEST(CommandSequence, SwitchesThatDoNothing) {
 }
 
 // /f up to the chip id check, where a chip that is not there or not ours stops it. @F marks each
-// transfer's outcome, @V each version byte read and @D as printed, @H and @L the id bytes.
+// transfer's outcome, @V each version byte read and @D as printed, @H and @L the id bytes, @R the
+// result record's size.
 const std::string kStopAtChipId = kBanner + R"(clear
 attribute 0F
 alloc 8
@@ -171,6 +173,7 @@ cmos[79] = F9
 print "\r\n VTQ_002L  the chip offline"
 free 8
 attribute 0F
+SetVariable PanelupResult 07 (@R) -> Success
 )";
 
 std::string Fill(std::string text, const std::map<std::string, std::string> &values) {
@@ -187,13 +190,15 @@ TEST(CommandSequence, UpdateStopsAtAChipThatIsNotOurs) {
     std::map<std::string, std::string> values;
   };
   Case cases[3] = {
-      {"another chip id", {}, {{"@F", ""}, {"@V", "0C"}, {"@D", "12"}, {"@H", "16"}, {"@L", "06"}}},
+      {"another chip id",
+       {},
+       {{"@F", ""}, {"@V", "0C"}, {"@D", "12"}, {"@H", "16"}, {"@L", "06"}, {"@R", "88"}}},
       {"a bus that answers nothing",
        {},
-       {{"@F", " failed"}, {"@V", "FF"}, {"@D", "255"}, {"@H", "FF"}, {"@L", "FF"}}},
+       {{"@F", " failed"}, {"@V", "FF"}, {"@D", "255"}, {"@H", "FF"}, {"@L", "FF"}, {"@R", "91"}}},
       {"a chip that ignores every write",
        {},
-       {{"@F", ""}, {"@V", "00"}, {"@D", "00"}, {"@H", "00"}, {"@L", "00"}}},
+       {{"@F", ""}, {"@V", "00"}, {"@D", "00"}, {"@H", "00"}, {"@L", "00"}, {"@R", "88"}}},
   };
   cases[0].options.chip.idLow = 0x06;
   cases[0].options.chip.cid = cases[0].options.chip.pid = 12;

@@ -62,7 +62,7 @@ TEST(KeyCustody, BackupIsStoredBeforeTheEraseAndDeletedAfterBothCompares) {
   EXPECT_EQ(Backup(p), nullptr);
   std::vector<sim::VariableCall> sets;
   for (const sim::VariableCall &c : p.Recorded<sim::VariableCall>())
-    if (c.set)
+    if (c.set && c.name == kKeyBackupName)
       sets.push_back(c);
   ASSERT_EQ(sets.size(), 1u);
   EXPECT_EQ(sets[0].size, 0u);

@@ -156,6 +156,7 @@ print "\r\n Please shutdown you system and power On again\r\n \r\n"
 cmos[79] = FF
 free 8
 attribute 0F
+SetVariable PanelupResult 07 (86) -> Success
 )";
 
 TEST(UpdateSequence, UpdateOfTheRequestedImage) {

@@ -1,0 +1,86 @@
+// The result record an operating system reads after a /f run: its line for every way a run that
+// searched the bus can end, and nothing else changed by it.
+#include <gtest/gtest.h>
+
+#include "app/result_record.h"
+#include "records.h"
+#include "sim/host/host_platform.h"
+#include "update/key_custody.h"
+
+namespace {
+
+const std::string kTime = " time=2026-12-09T14:30:05";
+
+std::string StoredRecord(const sim::HostPlatform &p) {
+  const sim::StoredVariable *v = p.FindVariable(kResultRecordName, kResultRecordGuid);
+  if (v == nullptr)
+    return "(none)";
+  EXPECT_EQ(v->attributes, 0x7u); // non-volatile, runtime access: the OS reads it
+  return std::string(v->data.begin(), v->data.end());
+}
+
+TEST(ResultRecord, EveryEndOfARunThatSearchedTheBus) {
+  struct Case {
+    const char *what;
+    std::vector<std::string> args;
+    sim::HostOptions options;
+    std::string record;
+  };
+  std::vector<Case> cases(8);
+  cases[0] = {"passed", {"/f", "2", "6"}, {}, "exit=0 from=02.06.12 to=02.06.19" + kTime};
+  cases[1] = {"compare failed, CID after the low-8-bit rule",
+              {"/f", "258", "6"},
+              {},
+              "exit=248 from=02.06.12 to=02.06.19" + kTime};
+  cases[1].options.chip.stuckAddress = 0;
+  cases[2] = {"blank key area", {"/f", "2", "6"}, {}, "exit=254 from=02.06.12 to=02.06.19" + kTime};
+  cases[2].options.chip.blankKeyArea = true;
+  cases[3] = {"another chip", {"/f", "2", "6"}, {}, "exit=255 from=02.06.12 to=02.06.19" + kTime};
+  cases[3].options.chip.idLow = 0x06;
+  cases[4] = {"no bus", {"/f", "2", "6"}, {}, "exit=24 from=none to=none" + kTime};
+  cases[4].options.smbusControllers = 0;
+  cases[5] = {"no clock", {"/f", "9", "9"}, {}, "exit=0 from=02.06.12 to=02.04.10 time=none"};
+  cases[5].options.getTimeFails = true;
+  cases[6] = {"a clock no calendar has",
+              {"/f", "2", "6"},
+              {},
+              "exit=0 from=02.06.12 to=02.06.19"
+              " time=none"};
+  cases[6].options.clock.Month = 13;
+  cases[7] = {"not an update", {"/q", "2", "6"}, {}, "(none)"};
+  for (Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    sim::HostPlatform p(c.options);
+    std::vector<std::string> args{"Panelup.efi"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    p.Run(args);
+    const std::string requested =
+        c.args[0] == "/f" ? "panelup-result/1 cid=" + std::to_string(std::stoi(c.args[1]) & 0xFF) +
+                                " pid=" + c.args[2] + " "
+                          : "";
+    EXPECT_EQ(StoredRecord(p), requested + c.record);
+  }
+}
+
+// A store that refuses the record leaves the run as it was: the same screen, status and output.
+TEST(ResultRecord, AStoreThatRefusesItChangesNothing) {
+  std::string text;
+  {
+    sim::HostPlatform p;
+    EXPECT_EQ(p.Run({"Panelup.efi", "/f", "2", "6"}), 0);
+    text = p.OutputText() + p.ScreenText();
+  }
+  sim::HostOptions o;
+  o.variableStoreFull = true;
+  sim::HostPlatform p(o);
+  // A backup stored earlier, so the key-area custody itself needs no new variable.
+  p.PutVariable({kKeyBackupName,
+                 kKeyBackupGuid,
+                 kKeyBackupAttributes,
+                 {p.Chip().originalKeyArea, p.Chip().originalKeyArea + sim::kKeyAreaSize}});
+  EXPECT_EQ(p.Run({"Panelup.efi", "/f", "2", "6"}), 0);
+  EXPECT_EQ(StoredRecord(p), "(none)");
+  EXPECT_EQ(p.OutputText() + p.ScreenText(), text);
+}
+
+} // namespace
