@@ -125,4 +125,11 @@ if(TARGET uefi_images)
             ${CMAKE_BINARY_DIR}/stick-tests)
   set_tests_properties(emulator_stick PROPERTIES LABELS emulator
     FIXTURES_REQUIRED emulator_images TIMEOUT 600)
+  # panelupctl from a running Linux on the emulated machine: schedule, reboot into Panelup.efi,
+  # back into Linux for the result; the kernel package is unpacked once into linux-cache.
+  add_test(NAME linux_roundtrip
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/emulator/linux_roundtrip_test.sh ${PANELUP_EFI_DIR}
+            ${CMAKE_BINARY_DIR}/linux-tests ${CMAKE_BINARY_DIR}/linux-cache)
+  set_tests_properties(linux_roundtrip PROPERTIES LABELS linux
+    FIXTURES_REQUIRED emulator_images TIMEOUT 600)
 endif()

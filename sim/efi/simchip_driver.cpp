@@ -5,6 +5,7 @@
 #include "catalogue/crc32.h"
 #include "sim/efi/chip_store.h"
 #include "sim/efi/sim_control.h"
+#include "uefi/arguments.h"
 #include "uefi/services.h"
 
 namespace {
@@ -51,9 +52,32 @@ void EFIAPI PowerCycle(SIM_CONTROL_PROTOCOL * /*This*/) {
   sim::BusResetCounters(gBus);
 }
 
+// A fault for the whole load, from the driver's arguments: `bus-fail-from N` (decimal). The option
+// data of a boot manager's driver option (Driver####) carries it, for tests that start the driver
+// from there, where no shell is at hand to run simctl before the update. Anything else is ignored:
+// a shell's load may hand the driver words of its own.
+void TakeFaultFromArguments(EFI_HANDLE image) {
+  char **argv = nullptr;
+  int argc = GetShellArguments(image, u"SimChip.efi", &argv);
+  const char *kind = "bus-fail-from";
+  if (argc != 3 || ArgumentsWereCut())
+    return;
+  for (int i = 0; kind[i] != 0 || argv[1][i] != 0; ++i)
+    if (kind[i] != argv[1][i])
+      return;
+  uint64_t from = 0;
+  for (const char *d = argv[2]; *d; ++d) {
+    if (*d < '0' || *d > '9' || from > (sim::kNever - 9) / 10)
+      return;
+    from = from * 10 + static_cast<uint64_t>(*d - '0');
+  }
+  if (argv[2][0] != 0)
+    gBus.faults.failFrom = from;
+}
+
 } // namespace
 
-extern "C" EFI_STATUS EFIAPI SimChipEntry(EFI_HANDLE /*image*/, EFI_SYSTEM_TABLE *systemTable) {
+extern "C" EFI_STATUS EFIAPI SimChipEntry(EFI_HANDLE image, EFI_SYSTEM_TABLE *systemTable) {
   SetSystemTable(systemTable);
   sim::gSimNowMicros = 0;
 
@@ -65,6 +89,7 @@ extern "C" EFI_STATUS EFIAPI SimChipEntry(EFI_HANDLE /*image*/, EFI_SYSTEM_TABLE
   if (EfiIsError(stored.status))
     return stored.status;
   sim::BusInit(gBus, &gChip);
+  TakeFaultFromArguments(image);
 
   gControl.Version = kSimControlVersion;
   gControl.ChipSize = sizeof(sim::BridgeChip);

@@ -1,0 +1,165 @@
+#!/usr/bin/env bash
+# Builds a GPT disk image whose one partition, an EFI system partition, boots a small Linux:
+# Debian's cloud kernel and an initramfs with busybox, bash, efibootmgr, chattr and panelupctl
+# (Panelup.efi beside it, to be staged by panelupctl itself). SimChip.efi lies on the ESP for a
+# driver option. Its /init mounts the ESP at /boot/efi and runs \panelup-test\scenario.sh from it
+# with bash when there is one, else a shell on the console; then it powers off.
+#
+#   make-linux-disk.sh [--cache DIR] [--scenario FILE] EFI_DIR OUT.img
+#     --cache DIR      where the kernel package is unpacked and kept for later runs
+#                      (default: linux-cache beside EFI_DIR)
+#     --scenario FILE  the bash script for /init to run at every boot (on the ESP)
+#   EFI_DIR holds Panelup.efi and SimChip.efi (the build's firmware folder).
+#
+# The kernel is the linux-image-6.1.0-NN-cloud-amd64 that linux-image-cloud-amd64 depends on,
+# fetched with apt-get download from this machine's apt sources and unpacked, never installed.
+# The first boot has no boot option for it: the ESP's startup.nsh starts it from the UEFI Shell.
+set -euo pipefail
+
+die() {
+  echo "make-linux-disk: $*" >&2
+  exit 1
+}
+
+cache=""
+scenario=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+  --cache) cache=${2:?--cache needs a folder}; shift 2 ;;
+  --scenario) scenario=${2:?--scenario needs a file}; shift 2 ;;
+  -*) die "unknown option '$1' (see the head of $0)" ;;
+  *) break ;;
+  esac
+done
+[ $# -eq 2 ] || die "usage: make-linux-disk.sh [--cache DIR] [--scenario FILE] EFI_DIR OUT.img"
+repo=$(cd "$(dirname "$0")/.." && pwd)
+efi_dir=$(cd "$1" 2>/dev/null && pwd) || die "no folder $1"
+image=$2
+[ -n "$cache" ] || cache="$(dirname "$efi_dir")/linux-cache"
+for f in Panelup.efi SimChip.efi; do
+  [ -f "$efi_dir/$f" ] || die "$efi_dir/$f is missing: build first"
+done
+[ -z "$scenario" ] || [ -f "$scenario" ] || die "no scenario file $scenario"
+for tool in apt-cache apt-get dpkg-deb busybox bash efibootmgr chattr cpio gzip sfdisk mkfs.vfat \
+  mcopy mmd ldd; do
+  command -v "$tool" >/dev/null 2>&1 || die "$tool is missing (scripts/install-deps.sh)"
+done
+busybox=$(command -v busybox)
+if ldd "$busybox" >/dev/null 2>&1; then
+  die "$busybox is linked dynamically: the initramfs needs busybox-static (scripts/install-deps.sh)"
+fi
+
+# --- The kernel, from its package, unpacked once into the cache ---
+mkdir -p "$cache"
+cache=$(cd "$cache" && pwd)
+kernel_package() {
+  apt-cache depends linux-image-cloud-amd64 2>/dev/null |
+    sed -n 's/^ *Depends: \(linux-image-[0-9.]*-[0-9]*-cloud-amd64\)$/\1/p' | head -n 1
+}
+package=$(kernel_package) || true
+if [ -z "$package" ] && [ -z "$(find "$cache" -maxdepth 2 -name .unpacked 2>/dev/null)" ] &&
+  [ "$(id -u)" -eq 0 ]; then
+  # A machine whose package lists were never fetched (or were cleaned) knows no kernel yet.
+  echo "make-linux-disk: apt-get update, to find the cloud kernel package" >&2
+  apt-get update -qq || true
+  package=$(kernel_package) || true
+fi
+if [ -z "$package" ]; then
+  # No package lists (offline, or apt-get update not run yet): any kernel unpacked before will do.
+  package=$(find "$cache" -maxdepth 2 -name .unpacked -printf '%h\n' 2>/dev/null | sort -V |
+    tail -n 1 | xargs -r basename) || true
+  [ -n "$package" ] ||
+    die "apt-cache knows no linux-image-cloud-amd64 and nothing is cached in $cache: run apt-get update"
+fi
+kernel_tree="$cache/$package"
+if [ ! -f "$kernel_tree/.unpacked" ]; then
+  echo "make-linux-disk: fetching $package (about 27 MB) into $cache" >&2
+  download=$(mktemp -d "$cache/download.XXXXXX")
+  chmod 755 "$download" # apt-get download works as the _apt user where it can
+  (cd "$download" && apt-get download -q "$package" >/dev/null) ||
+    die "apt-get download $package failed"
+  rm -rf "$kernel_tree"
+  dpkg-deb -x "$download"/"$package"_*.deb "$kernel_tree"
+  rm -rf "$download"
+  touch "$kernel_tree/.unpacked"
+fi
+vmlinuz=$(find "$kernel_tree/boot" -name 'vmlinuz-*' | head -n 1)
+[ -n "$vmlinuz" ] || die "no vmlinuz in $kernel_tree"
+modules_dir=$(find "$kernel_tree/lib/modules" -mindepth 1 -maxdepth 1 -type d | head -n 1)
+
+# --- The initramfs ---
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+root=$work/root
+mkdir -p "$root"/{bin,sbin,dev,proc,sys,tmp,run,boot/efi,usr/bin,usr/local/sbin,lib/modules}
+cp "$busybox" "$root/bin/busybox"
+ln -s /bin/busybox "$root/usr/bin/env" # for the scripts' #!/usr/bin/env bash
+# Each binary with the libraries its loader needs, at the paths ldd names.
+add_binary() {
+  local bin=$1 lib
+  cp "$bin" "$root/bin/"
+  for lib in $(ldd "$bin" | grep -o '/[^ ]*'); do
+    mkdir -p "$root$(dirname "$lib")"
+    cp -L "$lib" "$root$lib"
+  done
+}
+for bin in bash efibootmgr chattr; do add_binary "$(command -v "$bin")"; done
+# The module order loads each one after those its depends= string names.
+order="efivarfs virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci virtio_blk"
+order="$order fat vfat nls_cp437 nls_ascii"
+for m in $order; do
+  ko=$(find "$modules_dir" -name "$m.ko" | head -n 1)
+  [ -n "$ko" ] || die "module $m.ko is not in $package"
+  cp "$ko" "$root/lib/modules/"
+done
+cp "$repo/scripts/panelupctl" "$efi_dir/Panelup.efi" "$root/usr/local/sbin/"
+chmod 755 "$root/usr/local/sbin/panelupctl"
+
+cat >"$root/init" <<EOF
+#!/bin/busybox sh
+/bin/busybox --install -s /bin
+export PATH=/usr/local/sbin:/bin:/sbin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+mount -t tmpfs tmpfs /tmp
+ln -s /proc/self/fd /dev/fd # as udev makes it: bash's <(...) needs it
+for m in $order; do insmod /lib/modules/\$m.ko || echo "init: insmod \$m failed"; done
+mount -t efivarfs efivarfs /sys/firmware/efi/efivars
+for i in 1 2 3 4 5 6 7 8 9 10; do [ -b /dev/vda1 ] && break; sleep 0.2; done
+mount -t vfat /dev/vda1 /boot/efi || echo "init: the ESP /dev/vda1 did not mount"
+# Run from a copy, so the scenario can unmount the ESP.
+if cp /boot/efi/panelup-test/scenario.sh /tmp/scenario.sh 2>/dev/null; then
+  bash /tmp/scenario.sh
+else
+  echo "init: no scenario; 'poweroff -f' ends the machine"
+  setsid cttyhack sh
+fi
+sync
+umount /boot/efi 2>/dev/null
+poweroff -f
+EOF
+chmod 755 "$root/init"
+(cd "$root" && find . | LC_ALL=C sort | cpio -o -H newc --quiet | gzip -6 >"$work/initrd.img")
+
+# --- The disk: GPT, one ESP from sector 2048, FAT ---
+size_mib=64
+esp_sectors=$(((size_mib - 2) * 2048))
+rm -f "$image"
+truncate -s "${size_mib}M" "$image"
+printf 'label: gpt\nstart=2048, size=%d, type=C12A7328-F81F-11D2-BA4B-00A0C93EC93B\n' \
+  "$esp_sectors" | sfdisk -q "$image"
+# (mkfs.vfat warns that the block count is less than the file holds: on purpose, for the GPT's
+# backup at the end.)
+mkfs.vfat -F 32 -s 1 --offset 2048 -n ESP "$image" $((esp_sectors / 2)) >/dev/null 2>&1 ||
+  die "mkfs.vfat failed on $image"
+esp="$image@@1M"
+printf 'fs0:\r\n\\vmlinuz initrd=\\initrd.img console=ttyS0 quiet panic=1\r\n' >"$work/startup.nsh"
+mcopy -i "$esp" "$vmlinuz" ::/vmlinuz
+mcopy -i "$esp" "$work/initrd.img" ::/initrd.img
+mcopy -i "$esp" "$efi_dir/SimChip.efi" "$work/startup.nsh" ::/
+if [ -n "$scenario" ]; then
+  mmd -i "$esp" ::/panelup-test
+  mcopy -i "$esp" "$scenario" ::/panelup-test/scenario.sh
+fi
+echo "make-linux-disk: $image ($package, initrd $(($(stat -c %s "$work/initrd.img") / 1024)) KiB)" >&2

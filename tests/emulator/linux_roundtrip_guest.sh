@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# Runs inside the test disk's Linux at every boot (make-linux-disk.sh's /init starts it from the
+# ESP). It records facts and leaves the judging to linux_roundtrip_test.sh: each case's console
+# text and exit status, and efibootmgr listings, go to the serial console and to
+# \panelup-test\bootN\ on the ESP.
+#
+#   boot 1: boot and driver options for the rig; status without a record; a planted record that
+#           schedule must remove; bad input; schedule, replace, cancel; schedule 2 6; reboot
+#   boot 2: (Panelup.efi /f 2 6 ran) status; the driver option now fails the bus; schedule 2 6
+#   boot 3: (the update failed) status --json --keep; power off
+set -uo pipefail # not -e: a failing case is a fact to record, not the end of the boot
+
+esp=/boot/efi
+t=$esp/panelup-test
+out=/tmp/out
+record=/sys/firmware/efi/efivars/PanelupResult-c9cb406d-1006-4f44-a948-50e9b1c0b402
+boot=$(($(cat "$t/boot" 2>/dev/null || echo 0) + 1))
+echo "$boot" >"$t/boot"
+sync
+mkdir -p "$out"
+
+# run NAME COMMAND...: its text into NAME.txt and the console, its status into results.txt.
+run() {
+  local name=$1 status
+  shift
+  "$@" >"$out/$name.txt" 2>&1
+  status=$?
+  echo "== boot$boot $name: $* (exit $status)"
+  cat "$out/$name.txt"
+  echo "$name exit=$status" >>"$out/results.txt"
+}
+fact() { echo "$1=$2" >>"$out/results.txt"; }
+listing() { efibootmgr >"$out/$1.boot" 2>&1; }
+present() { if [ -e "$1" ]; then echo present; else echo absent; fi; }
+# Driver options go by number; the rig's one is labelled SimChip.
+simchip_driver() { # optional data, or nothing
+  local num
+  for num in $(efibootmgr -r | sed -n 's/^Driver\([0-9A-F]\{4\}\)\*\{0,1\} SimChip.*/\1/p'); do
+    efibootmgr -q -r -b "$num" -B
+  done
+  efibootmgr -q -r -c -d /dev/vda -p 1 -l '\SimChip.efi' -L SimChip ${1:+-u "$1"}
+}
+end_boot() { # reboot | poweroff
+  mkdir -p "$t/boot$boot"
+  cp "$out"/* "$t/boot$boot/"
+  echo "== boot$boot done, $1"
+  sync
+  umount "$esp"
+  "$1" -f
+}
+
+case "$boot" in
+1)
+  # Linux first in BootOrder, so the machine comes back here after Panelup.efi.
+  efibootmgr -q -c -d /dev/vda -p 1 -l '\vmlinuz' -L Linux -u 'initrd=\initrd.img console=ttyS0 quiet panic=1'
+  simchip_driver
+  run status-none panelupctl status
+
+  printf '\007\000\000\000%s' 'panelup-result/1 cid=2 pid=6 exit=24 from=none to=none time=none' >"$record"
+  run status-planted panelupctl status --json
+
+  listing before-bad
+  run bad-pid panelupctl schedule 2 256
+  listing bad-pid
+  run bad-cid panelupctl schedule x 6
+  listing bad-cid
+  run bad-esp panelupctl schedule 2 6 --esp /nonexistent
+  listing bad-esp
+  umount "$esp"
+  run no-esp panelupctl schedule 2 6
+  mount -t vfat /dev/vda1 "$esp"
+  listing no-esp
+
+  run schedule-1-3 panelupctl schedule 1 3
+  fact record-after-schedule "$(present "$record")"
+  run schedule-replace panelupctl schedule 2 6
+  listing replaced
+  run cancel panelupctl cancel
+  listing cancelled
+  run schedule panelupctl schedule 2 6
+  efibootmgr -v >"$out/scheduled.boot" 2>&1
+  end_boot reboot
+  ;;
+2)
+  run status panelupctl status
+  listing after-status
+  fact staged-after-status "$(present "$esp/EFI/Panelup/Panelup.efi")"
+  simchip_driver "bus-fail-from 12000"
+  run schedule panelupctl schedule 2 6
+  end_boot reboot
+  ;;
+3)
+  run status panelupctl status --json --keep
+  listing after-status
+  fact staged-after-status "$(present "$esp/EFI/Panelup/Panelup.efi")"
+  end_boot poweroff
+  ;;
+*)
+  end_boot poweroff
+  ;;
+esac
