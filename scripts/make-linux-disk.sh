@@ -9,7 +9,7 @@
 #     --cache DIR      where the kernel package is unpacked and kept for later runs
 #                      (default: linux-cache beside EFI_DIR)
 #     --scenario FILE  the bash script for /init to run at every boot (on the ESP)
-#   EFI_DIR holds Panelup.efi and SimChip.efi (the build's firmware folder).
+#   EFI_DIR holds Panelup.efi and SimChip.efi (the build's build/uefi folder).
 #
 # The kernel is the linux-image-6.1.0-NN-cloud-amd64 that linux-image-cloud-amd64 depends on,
 # fetched with apt-get download from this machine's apt sources and unpacked, never installed.
