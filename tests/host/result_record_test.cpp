@@ -21,7 +21,7 @@ std::string StoredRecord(const sim::HostPlatform &p) {
 
 TEST(ResultRecord, EveryEndOfARunThatSearchedTheBus) {
   struct Case {
-    const char *what;
+    const char *what = "";
     std::vector<std::string> args;
     sim::HostOptions options;
     std::string record;
@@ -44,8 +44,7 @@ TEST(ResultRecord, EveryEndOfARunThatSearchedTheBus) {
   cases[6] = {"a clock no calendar has",
               {"/f", "2", "6"},
               {},
-              "exit=0 from=02.06.12 to=02.06.19"
-              " time=none"};
+              "exit=0 from=02.06.12 to=02.06.19 time=none"};
   cases[6].options.clock.Month = 13;
   cases[7] = {"not an update", {"/q", "2", "6"}, {}, "(none)"};
   for (Case &c : cases) {
