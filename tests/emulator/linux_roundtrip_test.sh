@@ -18,15 +18,7 @@ mkdir -p "$out"
 out=$(cd "$out" && pwd)
 cache=${3:-$(dirname "$out")/linux-cache}
 
-failures=0
-check() { # description, then a command that must succeed
-  local what=$1
-  shift
-  if "$@"; then echo "ok   $what"; else
-    echo "FAIL $what"
-    failures=$((failures + 1))
-  fi
-}
+. "$here/checks.sh"
 
 started=$(date +%s)
 disk=$out/disk.img

@@ -14,15 +14,7 @@ repo=$(cd "$(dirname "$0")/../.." && pwd)
 rm -rf "$out"
 mkdir -p "$out"
 
-failures=0
-check() { # description, then a command that must succeed
-  local what=$1
-  shift
-  if "$@"; then echo "ok   $what"; else
-    echo "FAIL $what"
-    failures=$((failures + 1))
-  fi
-}
+. "$repo/tests/emulator/checks.sh"
 
 # One boot of the stick image on the machine of that stick (its variable store); the EC bytes
 # land in $out/NAME.ec (hex, space separated).
