@@ -2,7 +2,7 @@
 # controller protocol) and simctl.efi (sets up and inspects that model from the shell). Both hold
 # the chip model and its store, compiled once; the rest comes from the tool's archive.
 add_library(panelup_uefi_sim OBJECT ${PANELUP_SIM_MODEL_SOURCES}
-  ${PROJECT_SOURCE_DIR}/sim/efi/chip_store.cpp)
+  ${PROJECT_SOURCE_DIR}/sim/efi/chip_store.cpp ${PROJECT_SOURCE_DIR}/sim/efi/command_words.cpp)
 target_include_directories(panelup_uefi_sim PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_options(panelup_uefi_sim PRIVATE ${PANELUP_WARNINGS} ${PANELUP_EFI_OPTIMISE})
 

@@ -5,6 +5,7 @@
 #include "catalogue/crc32.h"
 #include "sim/efi/chip_store.h"
 #include "sim/efi/sim_control.h"
+#include "sim/efi/command_words.h"
 #include "uefi/arguments.h"
 #include "uefi/services.h"
 
@@ -58,20 +59,11 @@ void EFIAPI PowerCycle(SIM_CONTROL_PROTOCOL * /*This*/) {
 // a shell's load may hand the driver words of its own.
 void TakeFaultFromArguments(EFI_HANDLE image) {
   char **argv = nullptr;
-  int argc = GetShellArguments(image, u"SimChip.efi", &argv);
-  const char *kind = "bus-fail-from";
-  if (argc != 3 || ArgumentsWereCut())
-    return;
-  for (int i = 0; kind[i] != 0 || argv[1][i] != 0; ++i)
-    if (kind[i] != argv[1][i])
-      return;
+  const int argc = GetShellArguments(image, u"SimChip.efi", &argv);
   uint64_t from = 0;
-  for (const char *d = argv[2]; *d; ++d) {
-    if (*d < '0' || *d > '9' || from > (sim::kNever - 9) / 10)
-      return;
-    from = from * 10 + static_cast<uint64_t>(*d - '0');
-  }
-  if (argv[2][0] != 0)
+  // The bound lies far beyond any run's transactions and keeps the number from overflowing.
+  if (argc == 3 && !ArgumentsWereCut() && Equal(argv[1], "bus-fail-from") &&
+      ParseDecimal(argv[2], 0xFFFFFFFF, &from))
     gBus.faults.failFrom = from;
 }
 

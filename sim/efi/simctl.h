@@ -3,6 +3,7 @@
 #pragma once
 
 #include "sim/efi/sim_control.h"
+#include "sim/efi/command_words.h"
 
 constexpr EFI_STATUS kExitDone = 0;
 constexpr EFI_STATUS kExitUsage = 1;
@@ -14,10 +15,6 @@ constexpr uint32_t kLastCmosIndex = 0x7F; // bit 7 of the index port masks NMIs:
 // SimChip.efi's control protocol, found before any command that needs the chip.
 extern SIM_CONTROL_PROTOCOL *gControl;
 
-bool Equal(const char *a, const char *b);
-// Whole-string hex (an optional 0x prefix) or decimal numbers no greater than `max`.
-bool ParseHex(const char *s, uint64_t max, uint64_t *out);
-bool ParseDecimal(const char *s, uint64_t max, uint64_t *out);
 EFI_STATUS Usage();
 
 EFI_STATUS SetChipId(const char *text);
