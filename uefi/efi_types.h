@@ -45,7 +45,9 @@ constexpr EFI_STATUS EFI_INVALID_PARAMETER = EfiError(2);
 constexpr EFI_STATUS EFI_UNSUPPORTED = EfiError(3);
 constexpr EFI_STATUS EFI_BUFFER_TOO_SMALL = EfiError(5);
 constexpr EFI_STATUS EFI_DEVICE_ERROR = EfiError(7);
+constexpr EFI_STATUS EFI_WRITE_PROTECTED = EfiError(8);
 constexpr EFI_STATUS EFI_OUT_OF_RESOURCES = EfiError(9);
+constexpr EFI_STATUS EFI_VOLUME_CORRUPTED = EfiError(10);
 constexpr EFI_STATUS EFI_NOT_FOUND = EfiError(14);
 constexpr EFI_STATUS EFI_PROTOCOL_ERROR = EfiError(24);
 

@@ -1,6 +1,7 @@
 // Key-area custody. Its messages are exact to the byte on purpose (see console/console.h).
 #include "update/key_custody.h"
 
+#include "catalogue/crc32.h"
 #include "chip/flash.h"
 #include "chip/registers.h"
 #include "console/console.h"
@@ -30,31 +31,42 @@ bool SaveTwice() {
   return !BusFaultSeen() && Same(HdcpKeyBuffer, gKeyCheckBuffer);
 }
 
-enum class Backup : uint8_t {
-  None,    // nothing stored, or a variable of another size, which is replaced
-  Ours,    // the key area's size and the tool's attributes: in gKeyBackupBuffer
-  NotOurs, // another writer's (other attributes): never used, never touched
+enum class Stored : uint8_t {
+  None,    // no such variable
+  Ours,    // exactly the expected size and the tool's attributes: in the buffer
+  NotOurs, // anything else (other attributes or size, too large to read): never used or touched
 };
 
-EFI_STATUS LoadBackup(Backup *backup) {
-  *backup = Backup::None;
+// Reads one of the tool's variables into `buffer`, judging it by its size and attributes.
+EFI_STATUS LoadOurs(const CHAR16 *name, uint8_t *buffer, uint32_t expectedSize, Stored *stored) {
+  *stored = Stored::None;
   uint32_t attributes = 0;
-  UINTN size = kHdcpKeySize;
-  EFI_STATUS status =
-      GetVariable(kKeyBackupName, kKeyBackupGuid, &attributes, &size, gKeyBackupBuffer);
-  if (status == EFI_NOT_FOUND || status == EFI_BUFFER_TOO_SMALL)
+  UINTN size = expectedSize;
+  EFI_STATUS status = GetVariable(name, kKeyBackupGuid, &attributes, &size, buffer);
+  if (status == EFI_NOT_FOUND)
     return EFI_SUCCESS;
+  if (status == EFI_BUFFER_TOO_SMALL) {
+    *stored = Stored::NotOurs;
+    return EFI_SUCCESS;
+  }
   if (EfiIsError(status))
     return status;
-  if (attributes != kKeyBackupAttributes)
-    *backup = Backup::NotOurs;
-  else if (size == kHdcpKeySize)
-    *backup = Backup::Ours;
+  *stored =
+      attributes == kKeyBackupAttributes && size == expectedSize ? Stored::Ours : Stored::NotOurs;
   return EFI_SUCCESS;
 }
 
-bool WithinRestoreRule(const uint8_t (&found)[kHdcpKeySize]) {
-  return MissingBitBytes(found, gKeyBackupBuffer) <= kMaxMissingBitBytes;
+EFI_STATUS StoreOurs(const CHAR16 *name, const uint8_t *data, uint32_t size) {
+  return SetVariable(name, kKeyBackupGuid, kKeyBackupAttributes, size, data);
+}
+
+EFI_STATUS DeleteOurs(const CHAR16 *name) {
+  EFI_STATUS status = SetVariable(name, kKeyBackupGuid, kKeyBackupAttributes, 0, nullptr);
+  return status == EFI_NOT_FOUND ? EFI_SUCCESS : status;
+}
+
+uint32_t KeyAreaCrc(const uint8_t (&area)[kHdcpKeySize]) {
+  return Crc32(area, kHdcpKeySize);
 }
 
 bool Refuse(const CHAR16 *message, EFI_STATUS status = EFI_SUCCESS) {
@@ -62,15 +74,33 @@ bool Refuse(const CHAR16 *message, EFI_STATUS status = EFI_SUCCESS) {
   return false;
 }
 
+bool RefuseUnstable() {
+  return Refuse(u"\n VTQ_002K  SaveHdcpKeyFromFlash unstable, flash not erased");
+}
+
+// The tool stores only areas with no blank and no zeroed page; the one deliberate exception is
+// the all-blank backup an operator loads for a chip that never had a key area.
+bool BackupIsKeyArea() {
+  const uint32_t blank = KeyPagesFilledWith(gKeyBackupBuffer, 0xFF);
+  return KeyPagesFilledWith(gKeyBackupBuffer, 0x00) == 0 && (blank == 0 || blank == kHdcpKeyPages);
+}
+
+bool WithinRestoreRule(const uint8_t (&found)[kHdcpKeySize]) {
+  return ForeignBytes(found, gKeyBackupBuffer) <= kMaxForeignBytes;
+}
+
 // With this chip's backup: what the chip holds goes on as it is, or the backup replaces it.
 bool SettleWithBackup(bool stable) {
+  if (!BackupIsKeyArea())
+    return Refuse(u"\n VTQ_002K  HdcpKey backup is no key area, flash not erased");
   if (stable && Same(HdcpKeyBuffer, gKeyBackupBuffer))
     return true;
   // Each pass is judged on its own: cells left half-erased may read differently each time, and
-  // a failed read gives 0xFF, which lacks no bit. Neither may stop a recovery the backup allows.
+  // a failed read gives 0xFF, which counts as unprogrammed. Neither may stop a recovery the
+  // backup allows.
   if (!WithinRestoreRule(HdcpKeyBuffer) || !WithinRestoreRule(gKeyCheckBuffer)) {
     if (!stable)
-      return Refuse(u"\n VTQ_002K  SaveHdcpKeyFromFlash unstable, flash not erased");
+      return RefuseUnstable();
     return Refuse(u"\n VTQ_002K  HdcpKey backup belongs to another chip, flash not erased");
   }
   for (uint32_t i = 0; i < kHdcpKeySize; ++i)
@@ -79,66 +109,120 @@ bool SettleWithBackup(bool stable) {
   return true;
 }
 
-// Without a backup: only a key area read the same twice and with no blank page is the key.
+// No backup but the marker: an update wrote this chip's key area back and its backup was lost
+// since. Only the area that update saved may be taken as the key.
+bool CheckAgainstMarker(bool stable, const uint8_t (&marker)[kKeyMarkerSize]) {
+  if (!stable)
+    return RefuseUnstable();
+  const uint32_t crc = KeyAreaCrc(HdcpKeyBuffer);
+  for (uint32_t i = 0; i < kKeyMarkerSize; ++i)
+    if (marker[i] != static_cast<uint8_t>(crc >> (8 * i)))
+      return Refuse(
+          u"\n VTQ_002K  last update did not finish and HdcpKey backup is gone, flash not erased");
+  return true;
+}
+
+// Without a backup: only a key area read the same twice, with no blank and no zeroed page, is
+// the key. The stored copy is read back, since some firmware reports success for a write to its
+// variable store that never lands.
 bool StoreNewBackup(bool stable) {
   if (!stable)
-    return Refuse(u"\n VTQ_002K  SaveHdcpKeyFromFlash unstable, flash not erased");
-  const uint32_t blank = BlankKeyPages(HdcpKeyBuffer);
+    return RefuseUnstable();
+  const uint32_t blank = KeyPagesFilledWith(HdcpKeyBuffer, 0xFF);
   if (blank != 0) {
     Print(u"\n VTQ_002K  HdcpKey blank (%d of %d pages) and no backup, flash not erased", blank,
           kHdcpKeyPages);
     return false;
   }
-  EFI_STATUS status = SetVariable(kKeyBackupName, kKeyBackupGuid, kKeyBackupAttributes,
-                                  kHdcpKeySize, HdcpKeyBuffer);
+  const uint32_t zeroed = KeyPagesFilledWith(HdcpKeyBuffer, 0x00);
+  if (zeroed != 0) {
+    Print(u"\n VTQ_002K  HdcpKey zeroed (%d of %d pages) and no backup, flash not erased", zeroed,
+          kHdcpKeyPages);
+    return false;
+  }
+  EFI_STATUS status = StoreOurs(kKeyBackupName, HdcpKeyBuffer, kHdcpKeySize);
+  if (EfiIsError(status))
+    return Refuse(u"\n VTQ_002K  HdcpKey backup NG = %r, flash not erased", status);
+  Stored stored = Stored::None;
+  status = LoadOurs(kKeyBackupName, gKeyBackupBuffer, kHdcpKeySize, &stored);
+  if (EfiIsError(status))
+    return Refuse(u"\n VTQ_002K  HdcpKey backup NG = %r, flash not erased", status);
+  if (stored != Stored::Ours || !Same(HdcpKeyBuffer, gKeyBackupBuffer)) {
+    // A wrong copy must not be restored over this chip's key by a later run; the chip still
+    // holds the key, so nothing is lost with it.
+    if (stored == Stored::Ours)
+      DeleteOurs(kKeyBackupName);
+    return Refuse(u"\n VTQ_002K  HdcpKey backup NG = %r, flash not erased", EFI_VOLUME_CORRUPTED);
+  }
+  return true;
+}
+
+bool StoreMarker() {
+  const uint32_t crc = KeyAreaCrc(HdcpKeyBuffer);
+  uint8_t marker[kKeyMarkerSize];
+  for (uint32_t i = 0; i < kKeyMarkerSize; ++i)
+    marker[i] = static_cast<uint8_t>(crc >> (8 * i));
+  EFI_STATUS status = StoreOurs(kKeyMarkerName, marker, kKeyMarkerSize);
   if (EfiIsError(status))
     return Refuse(u"\n VTQ_002K  HdcpKey backup NG = %r, flash not erased", status);
   return true;
 }
 
-} // namespace
+// Settles the key area to write back: from the backup, or the chip's own (checked against the
+// marker when one is left), storing the backup where there was none.
+bool SettleKeyArea(bool stable) {
+  Stored backup = Stored::None;
+  EFI_STATUS status = LoadOurs(kKeyBackupName, gKeyBackupBuffer, kHdcpKeySize, &backup);
+  if (EfiIsError(status))
+    return Refuse(u"\n VTQ_002K  HdcpKey backup NG = %r, flash not erased", status);
+  if (backup == Stored::NotOurs)
+    return Refuse(u"\n VTQ_002K  HdcpKey backup not stored by this tool, flash not erased");
+  if (backup == Stored::Ours)
+    return SettleWithBackup(stable);
 
-uint32_t MissingBitBytes(const uint8_t (&found)[kHdcpKeySize],
-                         const uint8_t (&backup)[kHdcpKeySize]) {
-  uint32_t missing = 0;
-  for (uint32_t i = 0; i < kHdcpKeySize; ++i)
-    if ((found[i] & backup[i]) != backup[i])
-      ++missing;
-  return missing;
+  uint8_t marker[kKeyMarkerSize];
+  Stored left = Stored::None;
+  status = LoadOurs(kKeyMarkerName, marker, kKeyMarkerSize, &left);
+  if (EfiIsError(status))
+    return Refuse(u"\n VTQ_002K  HdcpKey backup NG = %r, flash not erased", status);
+  if (left == Stored::NotOurs)
+    return Refuse(u"\n VTQ_002K  HdcpKey marker not stored by this tool, flash not erased");
+  if (left == Stored::Ours && !CheckAgainstMarker(stable, marker))
+    return false;
+  return StoreNewBackup(stable);
 }
 
-uint32_t BlankKeyPages(const uint8_t (&area)[kHdcpKeySize]) {
-  uint32_t blank = 0;
+} // namespace
+
+uint32_t ForeignBytes(const uint8_t (&found)[kHdcpKeySize], const uint8_t (&backup)[kHdcpKeySize]) {
+  uint32_t foreign = 0;
+  for (uint32_t i = 0; i < kHdcpKeySize; ++i)
+    if (found[i] != 0xFF && found[i] != backup[i])
+      ++foreign;
+  return foreign;
+}
+
+uint32_t KeyPagesFilledWith(const uint8_t (&area)[kHdcpKeySize], uint8_t value) {
+  uint32_t pages = 0;
   for (uint32_t start = 0; start < kHdcpKeySize; start += kFlashPageSize) {
-    bool erased = true;
+    bool filled = true;
     for (uint32_t i = start; i < kHdcpKeySize && i < start + kFlashPageSize; ++i)
-      erased = erased && area[i] == 0xFF;
-    if (erased)
-      ++blank;
+      filled = filled && area[i] == value;
+    if (filled)
+      ++pages;
   }
-  return blank;
+  return pages;
 }
 
 bool TakeKeyAreaIntoCustody() {
   const bool stable = SaveTwice();
-  Backup backup = Backup::None;
-  EFI_STATUS status = LoadBackup(&backup);
-  if (EfiIsError(status))
-    return Refuse(u"\n VTQ_002K  HdcpKey backup NG = %r, flash not erased", status);
-  switch (backup) {
-  case Backup::NotOurs:
-    return Refuse(u"\n VTQ_002K  HdcpKey backup not stored by this tool, flash not erased");
-  case Backup::Ours:
-    return SettleWithBackup(stable);
-  case Backup::None:
-    break;
-  }
-  return StoreNewBackup(stable);
+  return SettleKeyArea(stable) && StoreMarker();
 }
 
-void ReleaseKeyBackup() {
-  // A delete that fails leaves a copy equal to the chip's key area, which does no harm.
-  SetVariable(kKeyBackupName, kKeyBackupGuid, kKeyBackupAttributes, 0, nullptr);
+EFI_STATUS ReleaseKeyBackup() {
+  const EFI_STATUS backup = DeleteOurs(kKeyBackupName);
+  const EFI_STATUS marker = DeleteOurs(kKeyMarkerName);
+  return EfiIsError(backup) ? backup : marker;
 }
 
 void ForgetKeyArea() {

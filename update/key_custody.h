@@ -7,38 +7,46 @@
 #include "uefi/runtime_services.h"
 
 // The backup variable: the key area's bytes and nothing else. Not readable at runtime, so an
-// operating system booted later never sees a chip's key material; and one with other attributes
-// (an operating system can create a runtime one) was not stored by the tool and is never used.
+// operating system booted later never sees a chip's key material. Only a variable of exactly
+// this size and these attributes can be the tool's; any other (an operating system can create a
+// runtime one, root one of another size) is never used and never touched.
 inline constexpr CHAR16 kKeyBackupName[] = u"PanelupHdcpKey";
 inline constexpr EFI_GUID kKeyBackupGuid = {
     0xB05EDAC5, 0xF6BC, 0x451F, {0xBE, 0x6A, 0xBC, 0xF4, 0xB1, 0x1D, 0xAF, 0x21}};
 constexpr uint32_t kKeyBackupAttributes =
     EFI_VARIABLE_NON_VOLATILE | EFI_VARIABLE_BOOTSERVICE_ACCESS;
 
-// The restore rule. Erasing and unfinished programming only raise bits, so a key area cut short
-// lacks none of its backup's bits; garbled programming (failed transfers in the write-back) does
-// clear wrong bits, in up to a page (16 bytes) per failed transfer. Up to half the area may lack
-// a bit of the backup and still be this chip's: another chip's random key area lacks one in nine
-// bytes of ten, and falls within half with a chance far below 1e-60.
-constexpr uint32_t kMaxMissingBitBytes = kHdcpKeySize / 2;
-static_assert(kMaxMissingBitBytes == 143);
+// The unfinished-update marker: the CRC-32 of the key area the update writes back (never the
+// key), stored before the erase and deleted with the backup. It outlives a lost backup, so a
+// retry can tell a key area left garbled by that update from the chip's own.
+inline constexpr CHAR16 kKeyMarkerName[] = u"PanelupKeyCrc";
+constexpr uint32_t kKeyMarkerSize = 4;
+
+// The restore rule. Erasing and unfinished programming leave bytes at 0xFF; garbled programming
+// (failed transfers in the write-back) writes wrong bytes into up to a page (16 bytes) per failed
+// transfer. So a chip's own area, cut short or garbled, differs from its backup in few programmed
+// bytes, while a zeroed area or another chip's random one differs in nearly all 286. Up to half
+// may differ: another chip's area falls within half with a chance far below 1e-60.
+constexpr uint32_t kMaxForeignBytes = kHdcpKeySize / 2;
+static_assert(kMaxForeignBytes == 143);
 
 // The key area the update writes back after the firmware: the chip's own, as saved, or its
 // backup.
 extern uint8_t HdcpKeyBuffer[kHdcpKeySize];
 
 // Saves the key area twice and settles which key area the update writes back (into
-// HdcpKeyBuffer), storing the backup first where needed. Prints why when it refuses; nothing
-// has been erased then and the update must stop.
+// HdcpKeyBuffer), storing the backup and the marker first where needed. Prints why when it
+// refuses; nothing has been erased then and the update must stop.
 bool TakeKeyAreaIntoCustody();
-// Both compares passed: the flash holds the key area, so the backup goes.
-void ReleaseKeyBackup();
+// Both compares passed: the flash holds the key area, so the backup and the marker go. Gives
+// the first delete that failed, or EFI_SUCCESS.
+EFI_STATUS ReleaseKeyBackup();
 // Clears the copies of the key area kept here.
 void ForgetKeyArea();
 
-// Bytes i where `found` lacks a bit that `backup` has set.
-uint32_t MissingBitBytes(const uint8_t (&found)[kHdcpKeySize],
-                         const uint8_t (&backup)[kHdcpKeySize]);
-// Pages of the key area (the last 14-byte piece counts as one) that read all 0xFF: a real key
-// area is random, so such a page means an erase or a write-back that did not finish.
-uint32_t BlankKeyPages(const uint8_t (&area)[kHdcpKeySize]);
+// Bytes i where `found` is programmed (not 0xFF) and differs from `backup`.
+uint32_t ForeignBytes(const uint8_t (&found)[kHdcpKeySize], const uint8_t (&backup)[kHdcpKeySize]);
+// Pages of the key area (the last 14-byte piece counts as one) whose bytes all equal `value`.
+// A real key area is random: an all-0xFF page means an erase or a write-back that did not
+// finish, an all-0x00 page an area that was wiped; neither is key material.
+uint32_t KeyPagesFilledWith(const uint8_t (&area)[kHdcpKeySize], uint8_t value);

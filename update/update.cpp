@@ -48,12 +48,15 @@ UpdateResult ReportFailure(const FirmwareVersion &onboard) {
 }
 
 UpdateResult ReportSuccess(const FirmwareVersion &target) {
-  ReleaseKeyBackup();
+  const EFI_STATUS released = ReleaseKeyBackup();
   Print(u"\n VTQ_005C Compare  pass!");
   PublishVersion(target);
   SetUpdateStatus(kStatusComparePassed);
   SetAttribute(kAttributeLightGreen);
   Print(u"\n VTQ_002J  upgrade success");
+  // The update stands; the operator must still learn that the key copy outlives it.
+  if (EfiIsError(released))
+    Print(u"\n VTQ_002J  HdcpKey backup not deleted = %r, a copy stays in NV storage", released);
   SendEcCommand(kEcUpdatePassed);
   Print(u"\n ================PASS================n");
   Print(u"\n Please shutdown you system and power On again\n \n");

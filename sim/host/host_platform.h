@@ -61,6 +61,9 @@ struct HostOptions {
   std::array<uint8_t, 128> cmos{};   // CMOS contents at power-on
   bool variableStoreFull = false;    // SetVariable writes give EFI_OUT_OF_RESOURCES; deletes work
   bool getVariableFails = false;     // GetVariable gives EFI_DEVICE_ERROR
+  bool variableWritesLost = false;   // SetVariable writes report success and store nothing, as a
+                                     // deferred or emulated NV store may
+  bool variableDeletesFail = false;  // deletes give EFI_WRITE_PROTECTED
   EFI_TIME clock{2026, 12, 9, 14, 30, 5, 0, 0, 0, 0, 0}; // what GetTime gives
   bool getTimeFails = false;                             // GetTime gives EFI_DEVICE_ERROR
 };

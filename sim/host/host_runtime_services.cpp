@@ -62,11 +62,15 @@ EFI_STATUS Set(HostPlatform::State &s, const CHAR16 *name, const EFI_GUID *guid,
   if (erase) {
     if (it == s.variables.end())
       return EFI_NOT_FOUND;
+    if (s.options.variableDeletesFail)
+      return EFI_WRITE_PROTECTED;
     s.variables.erase(it);
     return EFI_SUCCESS;
   }
   if (s.options.variableStoreFull)
     return EFI_OUT_OF_RESOURCES;
+  if (s.options.variableWritesLost)
+    return EFI_SUCCESS;
   const auto *bytes = static_cast<const uint8_t *>(data);
   if (it != s.variables.end())
     s.variables.erase(it);

@@ -48,20 +48,20 @@ void PrintRestoreMargin() {
   constexpr uint32_t kMaxFailed = 13;
   constexpr uint32_t kDraws = 500;
   constexpr uint64_t kSeed = 7911; // the same placements in every report
-  std::printf("\n### Key-area restore margin\n\nBytes of the key area that lack a bit of the "
-              "chip's key after one key write-back of `/f 2 6` with k failed writes: %u "
+  std::printf("\n### Key-area restore margin\n\nProgrammed bytes of the key area that differ "
+              "from the chip's key after one key write-back of `/f 2 6` with k failed writes: %u "
               "placements drawn among its writes (mean, worst), and the failures on the first "
               "data byte of k successive pages. A retry restores from the backup when at most "
-              "%u bytes lack a bit.\n\n| k | Mean | Worst drawn | First data byte of k pages "
+              "%u such bytes differ.\n\n| k | Mean | Worst drawn | First data byte of k pages "
               "|\n|--:|--:|--:|--:|\n",
-              kDraws, kMaxMissingBitBytes);
+              kDraws, kMaxForeignBytes);
   for (const MarginRow &r : MeasureRestoreMargin(kMaxFailed, kDraws, kSeed))
-    std::printf("| %u | %.1f | %u | %u |\n", r.failedWrites, r.meanMissing, r.maxMissing,
-                r.pagesMissing);
-  std::printf("\nAnother chip's random key area lacks a bit of this one's in a byte with "
-              "1 - (3/4)^8 = 0.8999; the chance that it does in at most %u of 286 bytes "
-              "(binomial): 10^%.1f.\n",
-              kMaxMissingBitBytes, Log10ChanceWithin(kMaxMissingBitBytes));
+    std::printf("| %u | %.1f | %u | %u |\n", r.failedWrites, r.meanForeign, r.maxForeign,
+                r.pagesForeign);
+  std::printf("\nAnother chip's random key area is programmed and differs from this one's in a "
+              "byte with (255/256)^2 = 0.9922; the chance that it does in at most %u of 286 "
+              "bytes (binomial): 10^%.1f.\n",
+              kMaxForeignBytes, Log10ChanceWithin(kMaxForeignBytes));
 }
 
 } // namespace

@@ -68,7 +68,7 @@ TEST(BenchKeyReadBack, CountsFromTheLastPreambleOn) {
 // failed writes (the first data byte of pages 0-3; the write-back starts at 26941) must leave the
 // same damage.
 TEST(BenchMargin, ReplayAgreesWithAWholeRun) {
-  uint32_t missing = 0;
+  uint32_t foreign = 0;
   {
     sim::HostOptions o;
     o.faults.failOnce = 26941 + 12;
@@ -80,10 +80,10 @@ TEST(BenchMargin, ReplayAgreesWithAWholeRun) {
     uint8_t key[kHdcpKeySize];
     std::copy_n(p.Chip().flash + kHdcpKeyAddress, kHdcpKeySize, found);
     std::copy_n(p.Chip().originalKeyArea, kHdcpKeySize, key);
-    missing = MissingBitBytes(found, key);
+    foreign = ForeignBytes(found, key);
   }
-  EXPECT_GT(missing, 32u);
-  EXPECT_EQ(MeasureRestoreMargin(4, 1, 1).back().pagesMissing, missing);
+  EXPECT_GT(foreign, 32u);
+  EXPECT_EQ(MeasureRestoreMargin(4, 1, 1).back().pagesForeign, foreign);
   EXPECT_LT(Log10ChanceWithin(143), -60);
 }
 

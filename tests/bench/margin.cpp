@@ -59,9 +59,9 @@ WriteBack LearnWriteBack() {
   return w;
 }
 
-// Bytes of the key area lacking a bit of the chip's own key after the write-back with the
-// transactions at `failed` (indices into the write-back) failing.
-uint32_t MissingAfter(const WriteBack &w, std::vector<uint32_t> failed) {
+// Programmed bytes of the key area that differ from the chip's own key after the write-back with
+// the transactions at `failed` (indices into the write-back) failing.
+uint32_t ForeignAfter(const WriteBack &w, std::vector<uint32_t> failed) {
   auto chip = std::make_unique<sim::BridgeChip>(*w.start);
   std::sort(failed.begin(), failed.end());
   for (uint32_t i = 0; i < w.writes.size(); ++i) {
@@ -73,7 +73,7 @@ uint32_t MissingAfter(const WriteBack &w, std::vector<uint32_t> failed) {
   uint8_t key[kHdcpKeySize];
   std::copy_n(chip->flash + kHdcpKeyAddress, kHdcpKeySize, found);
   std::copy_n(chip->originalKeyArea, kHdcpKeySize, key);
-  return MissingBitBytes(found, key);
+  return ForeignBytes(found, key);
 }
 
 } // namespace
@@ -92,22 +92,23 @@ std::vector<MarginRow> MeasureRestoreMargin(uint32_t maxFailed, uint32_t draws, 
     uint64_t sum = 0;
     for (uint32_t d = 0; d < draws; ++d) {
       std::shuffle(all.begin(), all.end(), rng);
-      const uint32_t missing = MissingAfter(w, {all.begin(), all.begin() + k});
-      sum += missing;
-      row.maxMissing = std::max(row.maxMissing, missing);
+      const uint32_t foreign = ForeignAfter(w, {all.begin(), all.begin() + k});
+      sum += foreign;
+      row.maxForeign = std::max(row.maxForeign, foreign);
     }
-    row.meanMissing = static_cast<double>(sum) / draws;
+    row.meanForeign = static_cast<double>(sum) / draws;
     std::vector<uint32_t> pages;
     for (uint32_t p = 0; p < k && p < kHdcpKeyPages; ++p)
       pages.push_back(kFirstDataWrite + p * kKeyPageWrites);
-    row.pagesMissing = MissingAfter(w, pages);
+    row.pagesForeign = ForeignAfter(w, pages);
     rows.push_back(row);
   }
   return rows;
 }
 
 double Log10ChanceWithin(uint32_t within) {
-  const double q = 1.0 - std::pow(0.75, 8);
+  // A random byte is programmed (not 0xFF) and differs from the key's (255/256 either way).
+  const double q = std::pow(255.0 / 256.0, 2);
   const double n = kHdcpKeySize;
   // Terms of the binomial sum in logs, added from the largest, so none underflows.
   std::vector<double> terms;

@@ -133,63 +133,87 @@ TEST(KeyCustody, ABackupThatCannotBeKeptStopsBeforeTheErase) {
     ExpectStoppedBeforeErase(p, Flash26(p), "HdcpKey backup NG = Out of Resources");
     EXPECT_EQ(Backup(p), nullptr);
   }
-  // One with runtime access (an operating system can plant it) is never used nor touched, even
-  // when its zeros would pass the restore rule.
-  for (size_t size : {size_t{4}, size_t{286}}) {
-    sim::HostPlatform p;
-    const sim::StoredVariable planted{kKeyBackupName, kKeyBackupGuid, 0x7,
-                                      std::vector<uint8_t>(size, 0)};
-    p.PutVariable(planted);
-    ExpectStoppedBeforeErase(p, Flash26(p), "HdcpKey backup not stored by this tool");
-    EXPECT_EQ(Backup(p)->attributes, 0x7u);
-    EXPECT_EQ(Backup(p)->data, planted.data);
-  }
-}
-
-// A blank page in the key area means an erase or a write-back that did not finish: without a
-// backup it is never taken as the key. The last, 14-byte piece counts as a page.
-TEST(KeyCustody, ABlankPageWithoutABackupStopsBeforeTheErase) {
-  sim::HostPlatform p;
-  std::memset(p.Chip().flash + sim::kKeyAreaAddress + 0x110, 0xFF, 14);
-  ExpectStoppedBeforeErase(p, Flash26(p), "HdcpKey blank (1 of 18 pages) and no backup");
-  EXPECT_EQ(Backup(p), nullptr);
-}
-
-TEST(KeyCustody, AnotherSizeIsReplacedAnotherChipsBackupIsKept) {
-  for (size_t size : {size_t{10}, size_t{300}}) {
+  {
+    // A store that reports success for a write that never lands.
     sim::HostOptions o;
-    o.faults.failFrom = kEraseStart;
+    o.variableWritesLost = true;
     sim::HostPlatform p(o);
-    p.PutVariable({kKeyBackupName, kKeyBackupGuid, 0x3, std::vector<uint8_t>(size, 0x11)});
-    EXPECT_EQ(Flash26(p), 248) << size;
-    ASSERT_NE(Backup(p), nullptr);
-    EXPECT_EQ(Backup(p)->data, OriginalKey(p)) << size;
+    ExpectStoppedBeforeErase(p, Flash26(p), "HdcpKey backup NG = Volume Corrupt");
   }
-  sim::HostPlatform p;
-  std::vector<uint8_t> other(sim::kKeyAreaSize);
-  for (uint32_t i = 0; i < sim::kKeyAreaSize; ++i)
-    other[i] = sim::FactoryKeyByte(0x1234, i);
-  p.PutVariable({kKeyBackupName, kKeyBackupGuid, 0x3, other});
-  ExpectStoppedBeforeErase(p, Flash26(p), "HdcpKey backup belongs to another chip");
-  ASSERT_NE(Backup(p), nullptr);
-  EXPECT_EQ(Backup(p)->data, other);
 }
 
-// Up to half the area may lack bits of the backup; each save pass is judged on its own, so a
-// read that flips one more bit in the second pass stops the update.
-TEST(KeyCustody, RestoreTakesAtMostHalfTheAreaWithMissingBits) {
-  for (uint32_t bytes : {143u, 144u, 143u + 1000u}) {
-    const bool flipInSecondPass = bytes > 1000;
+// Only exactly 286 bytes with NV+BS can be the tool's (an operating system can plant one with
+// runtime access, root one of any size, and all zeros would fit any restore rule): anything else
+// is neither used nor touched. Nor is a marker of another form.
+TEST(KeyCustody, OnlyTheToolsOwnVariablesAreUsed) {
+  struct Planted {
+    const char16_t *name;
+    uint32_t attributes;
+    size_t size;
+    const char *message;
+  };
+  const std::string notOurs = "HdcpKey backup not stored by this tool";
+  for (const Planted &v :
+       {Planted{kKeyBackupName, 0x7, 286, notOurs.c_str()},
+        Planted{kKeyBackupName, 0x3, 10, notOurs.c_str()},
+        Planted{kKeyBackupName, 0x3, 300, notOurs.c_str()},
+        Planted{kKeyMarkerName, 0x3, 5, "HdcpKey marker not stored by this tool"}}) {
     sim::HostPlatform p;
-    // A backup with one bit more than the chip's area in the last `bytes % 1000` bytes.
+    const sim::StoredVariable planted{v.name, kKeyBackupGuid, v.attributes,
+                                      std::vector<uint8_t>(v.size, 0)};
+    p.PutVariable(planted);
+    ExpectStoppedBeforeErase(p, Flash26(p), v.message);
+    const sim::StoredVariable *left = p.FindVariable(v.name, kKeyBackupGuid);
+    ASSERT_NE(left, nullptr);
+    EXPECT_EQ(left->attributes, v.attributes);
+    EXPECT_EQ(left->data, planted.data);
+  }
+}
+
+// A real key area is random: a page all 0xFF (an erase or write-back that did not finish) or all
+// 0x00 (a wiped area) is never taken as the key, on the chip without a backup or as a backup.
+// The last, 14-byte piece counts as a page.
+TEST(KeyCustody, AnAreaWithBlankOrZeroedPagesIsNoKey) {
+  for (uint8_t fill : {0xFF, 0x00}) {
+    sim::HostPlatform p;
+    std::memset(p.Chip().flash + sim::kKeyAreaAddress + 0x110, fill, 14);
+    ExpectStoppedBeforeErase(p, Flash26(p),
+                             fill == 0xFF ? "HdcpKey blank (1 of 18 pages) and no backup"
+                                          : "HdcpKey zeroed (1 of 18 pages) and no backup");
+    EXPECT_EQ(Backup(p), nullptr);
+  }
+  // All zeros, another chip's key with zeros after it, some pages blank but not all.
+  for (uint32_t keep : {0u, 150u, 200u}) {
+    sim::HostPlatform p;
+    std::vector<uint8_t> backup = OriginalKey(p);
+    std::fill(backup.begin() + keep, backup.end(), keep == 200 ? 0xFF : 0x00);
+    p.PutVariable({kKeyBackupName, kKeyBackupGuid, 0x3, backup});
+    ExpectStoppedBeforeErase(p, Flash26(p), "HdcpKey backup is no key area");
+    EXPECT_EQ(Backup(p)->data, backup);
+  }
+}
+
+// The chip's area is judged by its programmed bytes that differ from the backup: up to half may.
+// Each save pass is judged on its own, so a read that changes one more byte in the second pass
+// stops the update. A blank backup (the operator's step for a chip without a key area) never
+// replaces a real key, and a zeroed area is never this backup's.
+TEST(KeyCustody, RestoreTakesAtMostHalfTheAreaProgrammedDifferently) {
+  for (uint32_t bytes : {143u, 144u, 143u + 1000u, 286u + 2000u, 3000u}) {
+    const bool flipInSecondPass = bytes > 1000 && bytes < 2000;
+    SCOPED_TRACE(bytes);
+    sim::HostPlatform p;
     std::vector<uint8_t> backup = OriginalKey(p);
     for (uint32_t i = 0; i < bytes % 1000; ++i) {
       uint8_t &b = backup[backup.size() - 1 - i];
-      b = static_cast<uint8_t>(b | (b + 1));
+      b = static_cast<uint8_t>(b == 0x01 ? 0x02 : b ^ 0x01);
     }
+    if (bytes == 286 + 2000)
+      std::fill(backup.begin(), backup.end(), 0xFF);
+    if (bytes == 3000)
+      std::memset(p.Chip().flash + sim::kKeyAreaAddress, 0, sim::kKeyAreaSize);
     if (flipInSecondPass) {
       p.Options().faults.flipReadAt = kSecondSaveStart + 8 + 9; // key byte 0
-      p.Options().faults.flipMask = static_cast<uint8_t>(backup[0] & -backup[0]);
+      p.Options().faults.flipMask = backup[0] == 0xFE ? 0x02 : 0x01;
       p.Bus().faults = p.Options().faults;
     }
     p.PutVariable({kKeyBackupName, kKeyBackupGuid, 0x3, backup});
@@ -205,6 +229,46 @@ TEST(KeyCustody, RestoreTakesAtMostHalfTheAreaWithMissingBits) {
                                                 : "HdcpKey backup belongs to another chip");
     }
   }
+}
+
+// One failed data write garbles a key page and the run ends 248; if the backup is then lost, the
+// marker still tells the garbled area from the chip's own, so the retry never stores it as the
+// key. With the area written back whole, the retry goes on as a run without a backup.
+TEST(KeyCustody, TheMarkerOutlivesALostBackup) {
+  for (uint64_t fault : {kKeyWriteStart + 8 + 4 + 3, kKeyWriteStart + 18 * 26 + 100}) {
+    const bool garbled = fault < kKeyWriteStart + 18 * 26;
+    sim::HostOptions o;
+    (garbled ? o.faults.failOnce : o.faults.failFrom) = fault;
+    sim::HostPlatform p(o);
+    EXPECT_EQ(Flash26(p), 248);
+    const sim::StoredVariable *marker = p.FindVariable(kKeyMarkerName, kKeyBackupGuid);
+    ASSERT_NE(marker, nullptr);
+    EXPECT_EQ(marker->attributes, 0x3u);
+    EXPECT_EQ(marker->data.size(), 4u);
+    p.RemoveVariable(kKeyBackupName, kKeyBackupGuid);
+    p.PowerCycle();
+    if (garbled) {
+      ExpectStoppedBeforeErase(p, Flash26(p),
+                               "last update did not finish and HdcpKey backup is gone");
+      continue;
+    }
+    EXPECT_EQ(Flash26(p), 0);
+    EXPECT_TRUE(sim::KeyAreaIntact(p.Chip()));
+    EXPECT_EQ(p.FindVariable(kKeyMarkerName, kKeyBackupGuid), nullptr);
+  }
+}
+
+// A backup that cannot be deleted after a good update is said after the success text; the exit
+// status stays 0.
+TEST(KeyCustody, AFailedDeleteAfterSuccessIsSaid) {
+  sim::HostOptions o;
+  o.variableDeletesFail = true;
+  sim::HostPlatform p(o);
+  EXPECT_EQ(Flash26(p), 0);
+  EXPECT_TRUE(Contains(p.OutputText(), "VTQ_002J  upgrade success\r\n VTQ_002J  HdcpKey backup "
+                                       "not deleted = Write Protected, a copy stays in NV storage"))
+      << p.OutputText();
+  EXPECT_NE(Backup(p), nullptr);
 }
 
 } // namespace

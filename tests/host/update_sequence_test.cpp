@@ -54,6 +54,7 @@ cursor 1,1
 print " KOVA Panelup Utility Version : [ V1.0.0.42-2022-09-09] \r\n"
 clear
 attribute 0F
+SetVariable PanelupResult 00 (0) -> Not Found
 alloc 8
 cursor off
 W FF 80
@@ -94,7 +95,10 @@ print "\r\n VTQ_002B  SaveHdcpKeyFromFlash"
 
 const std::string kFlash26 = kHead + Fold("2", KeyAreaRead(kFoldedAddress)) +
                              R"(GetVariable PanelupHdcpKey (286) -> Not Found
+GetVariable PanelupKeyCrc (4) -> Not Found
 SetVariable PanelupHdcpKey 03 (286) -> Success
+GetVariable PanelupHdcpKey (286) -> Success
+SetVariable PanelupKeyCrc 03 (4) -> Success
 cmos[79] = F3
 print "\r\n VTQ_002C  BlockErase"
 W FF 80
@@ -143,6 +147,7 @@ print "\r\n VTQ_002G  ReadFirmwareFromFlash"
 print "\r\n VTQ_002I  Comparing..."
 print "\r\n VTQ_005A Compare"
 SetVariable PanelupHdcpKey 03 (0) -> Success
+SetVariable PanelupKeyCrc 03 (0) -> Success
 print "\r\n VTQ_005C Compare  pass!"
 cmos[70] = 02
 cmos[71] = 06
