@@ -96,6 +96,20 @@ add_custom_command(OUTPUT ${PANELUP_BLANK_KEY_FILE}
   COMMAND blank_key_backup ${PANELUP_BLANK_KEY_FILE} DEPENDS blank_key_backup)
 add_custom_target(blank_key_area ALL DEPENDS ${PANELUP_BLANK_KEY_FILE})
 
+# The catalogue as text beside Panelup.efi (scripts/catalogue_text.cpp), from the table the tool
+# is compiled from; panelupctl checks a CID/PID pair against it. Building the UEFI images brings
+# it up to date too, so the emulator tiers never stage an image beside a stale one.
+add_executable(catalogue_text ${PROJECT_SOURCE_DIR}/scripts/catalogue_text.cpp)
+target_compile_options(catalogue_text PRIVATE ${PANELUP_WARNINGS})
+target_link_libraries(catalogue_text PRIVATE panelup_host_tool)
+set(PANELUP_CATALOGUE_FILE ${PANELUP_EFI_DIR}/panelup-catalogue.txt)
+add_custom_command(OUTPUT ${PANELUP_CATALOGUE_FILE}
+  COMMAND catalogue_text ${PANELUP_CATALOGUE_FILE} DEPENDS catalogue_text)
+add_custom_target(catalogue_file ALL DEPENDS ${PANELUP_CATALOGUE_FILE})
+if(TARGET uefi_images)
+  add_dependencies(uefi_images catalogue_file)
+endif()
+
 # Scratch configures that must reject bad images and replace missing ones.
 add_test(NAME image_checks
   COMMAND bash ${PROJECT_SOURCE_DIR}/tests/build/images_test.sh ${PROJECT_SOURCE_DIR}
