@@ -61,19 +61,19 @@ void CheckFinished(const RunFacts &f, bool success, const std::string &version, 
 }
 
 // After any failed run, one clean try must end with the image and the chip's own key area. With
-// the backup lost, a key area the cut left damaged cannot come back: the retry must then stop
+// the backup lost, a key area the fault left damaged cannot come back: the retry must then stop
 // before its erase, saying so, and never take the damaged area as the key.
 void CheckRetry(const RunFacts &f, Verdict &v) {
   const RetryFacts &r = f.retry;
   v.retryRestored = r.restored;
-  v.retryBlank = f.backupLost && r.status == 254 && r.blankStop && r.erases == 0 && !r.keyIntact;
-  const bool ok = v.retryBlank || (r.status == 0 && r.success && r.flashHoldsImage && r.keyIntact);
+  v.retryLost = f.backupLost && r.status == 254 && r.lostStop && r.erases == 0 && !r.keyIntact;
+  const bool ok = v.retryLost || (r.status == 0 && r.success && r.flashHoldsImage && r.keyIntact);
   v.retryFailed = !ok;
   Require(v, ok,
           "the retry ended with exit " + std::to_string(r.status) +
               (r.flashHoldsImage ? "" : ", without the image") +
               (r.keyIntact ? "" : ", without the original key area") +
-              (r.status == 254 && !r.blankStop ? ", not on a blank key area" : "") +
+              (r.status == 254 && !r.lostStop ? ", without saying the key area is lost" : "") +
               (r.erases != 0 && r.status == 254 ? ", after an erase" : ""));
   Require(v, r.backup == Backup::None, "the retry left the key-area backup behind");
 }

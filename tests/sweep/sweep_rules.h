@@ -19,7 +19,7 @@ struct Verdict {
   // The clean retry after a failed run: brought the key area back from the backup, or failed to
   // leave the image and the original key area with exit 0.
   bool retryRestored = false;
-  bool retryBlank = false; // without the backup, stopped before its erase on a blank key area
+  bool retryLost = false; // without the backup, stopped before its erase on a blank key area
   bool retryFailed = false;
   std::vector<std::string> violations;
 };

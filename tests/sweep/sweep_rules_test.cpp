@@ -61,7 +61,7 @@ RunFacts BlankAfterLostBackup() {
   RunFacts f = Failed();
   f.backupLost = true;
   f.retry.status = 254;
-  f.retry.blankStop = true;
+  f.retry.lostStop = true;
   f.retry.success = f.retry.restored = f.retry.keyIntact = false;
   return f;
 }
@@ -153,7 +153,7 @@ TEST(SweepRules, BackupAndRetryMustEndWithTheChipsOwnKeyArea) {
   badRetries[2].retry.status = 0;
   badRetries[2].retry.success = badRetries[2].retry.flashHoldsImage = true;
   badRetries[3].retry.erases = 1;
-  badRetries[4].retry.blankStop = false;
+  badRetries[4].retry.lostStop = false;
   badRetries[5].retry.keyIntact = true;
   badRetries[6].retry.backup = Backup::Original;
   for (size_t i = 0; i < badRetries.size(); ++i) {
@@ -164,7 +164,7 @@ TEST(SweepRules, BackupAndRetryMustEndWithTheChipsOwnKeyArea) {
   Verdict v = Judge(target, Failed());
   EXPECT_TRUE(v.retryRestored && !v.retryFailed);
   v = Judge(target, BlankAfterLostBackup());
-  EXPECT_TRUE(v.retryBlank && !v.retryFailed && v.violations.empty());
+  EXPECT_TRUE(v.retryLost && !v.retryFailed && v.violations.empty());
 }
 
 TEST(SweepRules, EachSignOfTheOutcomeMustAgree) {
@@ -195,6 +195,12 @@ TEST(SweepCase, SlicesCoverTheSelectionOnce) {
   const Reference &r = TwoSix();
   EXPECT_EQ(Indices(r, FaultKind::IgnoreWrite, Selection{}).size(), 35376u);
   EXPECT_EQ(Indices(r, FaultKind::FlipRead, Selection{}).size(), 15703u);
+  const std::vector<uint64_t> writeBack = Indices(r, FaultKind::WriteBackLostRetry, Selection{});
+  ASSERT_FALSE(writeBack.empty());
+  EXPECT_EQ(r.PhaseOf(writeBack.front()), Phase::KeyWrite);
+  EXPECT_EQ(r.PhaseOf(writeBack.back()), Phase::KeyWrite);
+  EXPECT_EQ(writeBack.size(), r.phaseStart[static_cast<int>(Phase::FirmwareRead)] -
+                                  r.phaseStart[static_cast<int>(Phase::KeyWrite)]);
   for (const Selection &whole : {Selection{}, Selection{300, 7911}}) {
     const std::vector<uint64_t> all = Indices(r, FaultKind::FlipRead, whole);
     std::multiset<uint64_t> sliced;

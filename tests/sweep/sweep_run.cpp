@@ -125,7 +125,10 @@ constexpr KindInfo kKinds[] = {
      &sim::BusFaults::failFrom},
     {"cut-lost-retry",
      "the power fails at the transaction; the key-area backup is lost; retry after power-on",
-     &sim::BusFaults::failFrom}};
+     &sim::BusFaults::failFrom},
+    {"write-back-lost-retry",
+     "one transfer of the key write-back fails; the key-area backup is lost; retry",
+     &sim::BusFaults::failOnce}};
 
 } // namespace
 
@@ -149,6 +152,11 @@ bool KindApplies(FaultKind kind, sim::Op op) {
   if (kind == FaultKind::FlipRead)
     return op == sim::Op::Read;
   return kind != FaultKind::IgnoreWrite || op == sim::Op::Write;
+}
+
+bool KindStrikes(const Reference &reference, FaultKind kind, uint64_t index) {
+  return KindApplies(kind, reference.ops[index]) &&
+         (kind != FaultKind::WriteBackLostRetry || reference.PhaseOf(index) == Phase::KeyWrite);
 }
 
 const char *PhaseName(Phase phase) {
@@ -235,18 +243,20 @@ RunFacts RunWithFault(const Target &target, const Fault &fault) {
   if (f.status != 0) {
     if (fault.kind == FaultKind::CutRetry || fault.kind == FaultKind::CutLostRetry) {
       platform.PowerCycle();
-      f.backupLost = fault.kind == FaultKind::CutLostRetry;
-      if (f.backupLost)
-        platform.RemoveVariable(kKeyBackupName, kKeyBackupGuid);
     } else {
       platform.Options().faults = sim::BusFaults{};
       platform.Bus().faults = sim::BusFaults{};
     }
+    f.backupLost =
+        fault.kind == FaultKind::CutLostRetry || fault.kind == FaultKind::WriteBackLostRetry;
+    if (f.backupLost)
+      platform.RemoveVariable(kKeyBackupName, kKeyBackupGuid);
     r.text.clear();
     const uint32_t erasesBefore = platform.Chip().erases;
     f.retry.status = RunTarget(platform, target);
     f.retry.erases = platform.Chip().erases - erasesBefore;
-    f.retry.blankStop = r.text.find("HdcpKey blank (") != std::string::npos;
+    f.retry.lostStop = r.text.find("HdcpKey blank (") != std::string::npos ||
+                       r.text.find("last update did not finish") != std::string::npos;
     static_cast<Left &>(f.retry) = LeftBehind(platform, target);
     f.retry.success = r.text.find("upgrade success") != std::string::npos;
     f.retry.restored = r.text.find("HdcpKey restored from backup") != std::string::npos;

@@ -14,15 +14,17 @@
 namespace sweep {
 
 // A run that does not succeed is tried once more without the fault, as an operator told to run
-// it again would; after a cut, the machine and the chip are powered on again first, and in the
-// last kind the key-area backup is lost meanwhile (setup defaults, another machine).
+// it again would; after a cut, the machine and the chip are powered on again first. In the last
+// two kinds the key-area backup is lost meanwhile (setup defaults, another machine); the last
+// strikes only in the key write-back, where one failed transfer garbles the key area.
 enum class FaultKind : uint8_t {
   FailFrom,
   FailOnce,
   FlipRead,
   IgnoreWrite,
   CutRetry,
-  CutLostRetry
+  CutLostRetry,
+  WriteBackLostRetry
 };
 const char *KindName(FaultKind kind);  // as on the command line: "fail-from"
 const char *KindTitle(FaultKind kind); // what the fault does
@@ -30,6 +32,10 @@ bool ParseKind(const std::string &name, FaultKind *kind);
 // Whether the fault can strike a transaction of this direction (a flip needs a read, an ignored
 // write a write); the sweep injects each kind only where it can strike.
 bool KindApplies(FaultKind kind, sim::Op op);
+// Whether the kind can strike the reference run's transaction `index`: its direction, and for a
+// kind bound to one phase, that phase.
+struct Reference;
+bool KindStrikes(const Reference &reference, FaultKind kind, uint64_t index);
 
 // The update's phases in run order; each is a contiguous range of transaction indices.
 enum class Phase : uint8_t {
@@ -92,10 +98,10 @@ struct Left {
 // What the clean retry after a failed run left behind.
 struct RetryFacts : Left {
   int64_t status = 0;
-  bool success = false;   // "upgrade success" printed
-  bool restored = false;  // "restored from backup" printed
-  bool blankStop = false; // "HdcpKey blank (..) and no backup" printed
-  uint32_t erases = 0;    // erases the retry itself issued
+  bool success = false;  // "upgrade success" printed
+  bool restored = false; // "restored from backup" printed
+  bool lostStop = false; // a stop saying the key area is lost: blank, or the last update unfinished
+  uint32_t erases = 0;   // erases the retry itself issued
 };
 
 // Everything one faulted run left behind that the rules look at.

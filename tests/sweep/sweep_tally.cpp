@@ -12,7 +12,7 @@ namespace sweep {
 std::vector<uint64_t> Indices(const Reference &r, FaultKind kind, const Selection &s) {
   std::vector<uint64_t> all;
   for (uint64_t i = 0; i < r.transactions; ++i)
-    if (KindApplies(kind, r.ops[i]))
+    if (KindStrikes(r, kind, i))
       all.push_back(i);
   if (s.sample < all.size()) {
     // Each kind and target has its own stream, so adding one does not move the others' samples.
@@ -38,7 +38,7 @@ void Tally::Add(const Reference &reference, uint64_t index, const Verdict &verdi
     ++(*row)[static_cast<size_t>(verdict.outcome)];
     if (verdict.outcome != Outcome::Success)
       ++(*row)[kOutcomes + (verdict.retryFailed     ? 3
-                            : verdict.retryBlank    ? 2
+                            : verdict.retryLost     ? 2
                             : verdict.retryRestored ? 1
                                                     : 0)];
   }
@@ -75,12 +75,12 @@ void PrintSummary(std::ostream &out, const Reference &r, FaultKind kind, const S
   };
   row("phase",
       std::array<const char *, kOutcomes + 4>{"success", "failure", "chip-id", "not-erased",
-                                              "other", "retry", "restored", "blank", "failed"});
+                                              "other", "retry", "restored", "lost", "failed"});
   for (int p = 0; p <= kPhases; ++p)
     row(p < kPhases ? PhaseName(static_cast<Phase>(p)) : "all", t.counts[p]);
   out << "false successes: " << t.falseSuccesses
       << "\nretries that failed to leave the image and the original key area (or, without the "
-         "backup, to stop on a blank key area): "
+         "backup, to stop saying the key area is lost): "
       << t.retriesFailed << "\nviolations: " << t.violations.size() << "\n";
   for (const std::string &v : t.violations)
     out << "  " << v << "\n";
