@@ -51,6 +51,7 @@ int32_t RunFlash(const char *cidOperand, const char *pidOperand) {
   uint8_t pid = static_cast<uint8_t>(OperandValue(pidOperand) & 0xFF);
   SetAttribute(kAttributeWhite);
   ChipBusHold hold;
+  DeleteResultRecord();
   if (EfiIsError(LocateChipBus())) {
     StoreResultRecord(cid, pid, kExitBusNotFound, nullptr, nullptr);
     return kExitBusNotFound;

@@ -47,10 +47,20 @@ void AppendVersion(Record &r, const FirmwareVersion *v) {
   AppendNumber(r, v->txx, 2);
 }
 
+bool LeapYear(uint32_t year) {
+  return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+}
+
+// Month 1 to 12.
+uint32_t DaysInMonth(uint32_t year, uint32_t month) {
+  constexpr uint8_t kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && LeapYear(year) ? 29 : kDays[month - 1];
+}
+
 // A clock that fails, or gives a time no calendar has, is no time at all.
 bool Plausible(const EFI_TIME &t) {
   return t.Year >= 1900 && t.Year <= 9999 && t.Month >= 1 && t.Month <= 12 && t.Day >= 1 &&
-         t.Day <= 31 && t.Hour < 24 && t.Minute < 60 && t.Second < 60;
+         t.Day <= DaysInMonth(t.Year, t.Month) && t.Hour < 24 && t.Minute < 60 && t.Second < 60;
 }
 
 void AppendTime(Record &r) {
@@ -75,6 +85,13 @@ void AppendTime(Record &r) {
 Record gRecord;
 
 } // namespace
+
+void DeleteResultRecord() {
+  // Attributes 0, not the record's own: the store deletes a variable of any attributes that way.
+  // With ours, a record of other attributes (planted, or left by another build) would be refused
+  // as a rewrite, would refuse our store too, and its text would be read as this run's.
+  SetVariable(kResultRecordName, kResultRecordGuid, 0, 0, nullptr);
+}
 
 void StoreResultRecord(uint8_t cid, uint8_t pid, int32_t exitStatus, const FirmwareVersion *from,
                        const FirmwareVersion *to) {

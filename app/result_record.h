@@ -16,6 +16,11 @@ inline constexpr EFI_GUID kResultRecordGuid = {
 constexpr uint32_t kResultRecordAttributes =
     EFI_VARIABLE_NON_VOLATILE | EFI_VARIABLE_BOOTSERVICE_ACCESS | EFI_VARIABLE_RUNTIME_ACCESS;
 
+// Deletes the record an older run left, before this run searches the bus: a store that fails
+// later then leaves no record rather than one that describes another run. A delete that fails
+// changes nothing else of the run.
+void DeleteResultRecord();
+
 // Stores the record of a run that searched the bus; `from` and `to` null when the bus was not
 // found.
 // A record that cannot be stored changes nothing else of the run.

@@ -122,8 +122,8 @@ TEST(CommandSequence, BusSearchFailures) {
         "print \"\\r\\n VTQ_001D VTQ_HandleProtocol EFI_PROTOCOL_ERROR= Not Found\"\n";
     EXPECT_EQ(Sequence(p, {"Panelup.efi", "/s"}, 24), kBanner + notFound);
     EXPECT_EQ(Sequence(p, {"Panelup.efi", "/f", "2", "6"}, 24),
-              kBanner + "clear\nattribute 0F\n" + notFound +
-                  "SetVariable PanelupResult 07 (79) -> Success\n");
+              kBanner + "clear\nattribute 0F\nSetVariable PanelupResult 00 (0) -> Not Found\n" +
+                  notFound + "SetVariable PanelupResult 07 (79) -> Success\n");
   }
   sim::HostOptions failing;
   failing.handleProtocolFails = true;
@@ -146,6 +146,7 @@ TEST(CommandSequence, SwitchesThatDoNothing) {
 // result record's size.
 const std::string kStopAtChipId = kBanner + R"(clear
 attribute 0F
+SetVariable PanelupResult 00 (0) -> Not Found
 alloc 8
 cursor off
 W FF 80@F

@@ -5,7 +5,6 @@
 #include "app/result_record.h"
 #include "records.h"
 #include "sim/host/host_platform.h"
-#include "update/key_custody.h"
 
 namespace {
 
@@ -61,23 +60,58 @@ TEST(ResultRecord, EveryEndOfARunThatSearchedTheBus) {
   }
 }
 
-// A store that refuses the record leaves the run as it was: the same screen, status and output.
+// Only dates the calendar has: day 31 and 29 February where the month and year have them.
+TEST(ResultRecord, TimeOnlyOnACalendarDate) {
+  struct Case {
+    uint16_t year;
+    uint8_t month;
+    uint8_t day;
+    const char *time;
+  };
+  const Case cases[] = {
+      {2024, 2, 31, "none"},
+      {2023, 2, 29, "none"},
+      {2024, 2, 29, "2024-02-29T14:30:05"},
+      {1900, 2, 29, "none"},
+      {2000, 2, 29, "2000-02-29T14:30:05"},
+      {2026, 4, 31, "none"},
+      {2026, 4, 30, "2026-04-30T14:30:05"},
+      {2023, 12, 31, "2023-12-31T14:30:05"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::to_string(c.year) + "-" + std::to_string(c.month) + "-" +
+                 std::to_string(c.day));
+    sim::HostOptions o;
+    o.smbusControllers = 0; // the record of a run that found no bus is the quickest
+    o.clock.Year = c.year;
+    o.clock.Month = c.month;
+    o.clock.Day = c.day;
+    sim::HostPlatform p(o);
+    p.Run({"Panelup.efi", "/f", "2", "6"});
+    EXPECT_EQ(StoredRecord(p),
+              std::string("panelup-result/1 cid=2 pid=6 exit=24 from=none to=none time=") + c.time);
+  }
+}
+
+// A store that refuses the record leaves the run as it was: the same screen, status and output,
+// and no record, not even an older run's of other attributes. Another chip's run stores nothing
+// before the record (the key-area custody does), so the full store touches the record alone.
 TEST(ResultRecord, AStoreThatRefusesItChangesNothing) {
+  sim::HostOptions o;
+  o.chip.idLow = 0x06;
   std::string text;
   {
-    sim::HostPlatform p;
-    EXPECT_EQ(p.Run({"Panelup.efi", "/f", "2", "6"}), 0);
+    sim::HostPlatform p(o);
+    EXPECT_EQ(p.Run({"Panelup.efi", "/f", "2", "6"}), 255);
     text = p.OutputText() + p.ScreenText();
   }
-  sim::HostOptions o;
   o.variableStoreFull = true;
   sim::HostPlatform p(o);
-  // A backup stored earlier, so the key-area custody itself needs no new variable.
-  p.PutVariable({kKeyBackupName,
-                 kKeyBackupGuid,
-                 kKeyBackupAttributes,
-                 {p.Chip().originalKeyArea, p.Chip().originalKeyArea + sim::kKeyAreaSize}});
-  EXPECT_EQ(p.Run({"Panelup.efi", "/f", "2", "6"}), 0);
+  // An older run's record, boot-service access only: another build's, or planted.
+  const std::string old = "panelup-result/1 cid=2 pid=6 exit=248 from=02.06.12 to=02.06.19 "
+                          "time=2025-01-02T03:04:05";
+  p.PutVariable({kResultRecordName, kResultRecordGuid, 0x3, {old.begin(), old.end()}});
+  EXPECT_EQ(p.Run({"Panelup.efi", "/f", "2", "6"}), 255);
   EXPECT_EQ(StoredRecord(p), "(none)");
   EXPECT_EQ(p.OutputText() + p.ScreenText(), text);
 }
