@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # Builds a GPT disk image whose one partition, an EFI system partition, boots a small Linux:
 # Debian's cloud kernel and an initramfs with busybox, bash, efibootmgr, chattr and panelupctl
-# (Panelup.efi beside it, to be staged by panelupctl itself). SimChip.efi lies on the ESP for a
-# driver option. Its /init mounts the ESP at /boot/efi and runs \panelup-test\scenario.sh from it
-# with bash when there is one, else a shell on the console; then it powers off.
+# (Panelup.efi and its catalogue beside it, to be staged by panelupctl itself). SimChip.efi lies
+# on the ESP for a driver option. Its /init mounts the ESP at /boot/efi and runs
+# \panelup-test\scenario.sh from it with bash when there is one, else a shell on the console;
+# then it powers off.
 #
 #   make-linux-disk.sh [--cache DIR] [--scenario FILE] EFI_DIR OUT.img
 #     --cache DIR      where the kernel package is unpacked and kept for later runs
 #                      (default: linux-cache beside EFI_DIR)
 #     --scenario FILE  the bash script for /init to run at every boot (on the ESP)
-#   EFI_DIR holds Panelup.efi and SimChip.efi (the build's build/uefi folder).
+#   EFI_DIR holds Panelup.efi, panelup-catalogue.txt and SimChip.efi (the build's build/uefi).
 #
 # The kernel is the linux-image-6.1.0-NN-cloud-amd64 that linux-image-cloud-amd64 depends on,
 # fetched with apt-get download from this machine's apt sources and unpacked, never installed.
@@ -36,7 +37,7 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 efi_dir=$(cd "$1" 2>/dev/null && pwd) || die "no folder $1"
 image=$2
 [ -n "$cache" ] || cache="$(dirname "$efi_dir")/linux-cache"
-for f in Panelup.efi SimChip.efi; do
+for f in Panelup.efi panelup-catalogue.txt SimChip.efi; do
   [ -f "$efi_dir/$f" ] || die "$efi_dir/$f is missing: build first"
 done
 [ -z "$scenario" ] || [ -f "$scenario" ] || die "no scenario file $scenario"
@@ -112,7 +113,8 @@ for m in $order; do
   [ -n "$ko" ] || die "module $m.ko is not in $package"
   cp "$ko" "$root/lib/modules/"
 done
-cp "$repo/scripts/panelupctl" "$efi_dir/Panelup.efi" "$root/usr/local/sbin/"
+cp "$repo/scripts/panelupctl" "$efi_dir/Panelup.efi" "$efi_dir/panelup-catalogue.txt" \
+  "$root/usr/local/sbin/"
 chmod 755 "$root/usr/local/sbin/panelupctl"
 
 cat >"$root/init" <<EOF
