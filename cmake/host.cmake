@@ -146,4 +146,11 @@ if(TARGET uefi_images)
             ${CMAKE_BINARY_DIR}/linux-tests ${CMAKE_BINARY_DIR}/linux-cache)
   set_tests_properties(linux_roundtrip PROPERTIES LABELS linux
     FIXTURES_REQUIRED emulator_images TIMEOUT 600)
+  # panelupctl on a stand-in machine (folders for efivarfs and the ESP, a stub efibootmgr),
+  # staging the build's image with its catalogue: hostile records, refusals, efibootmgr failing.
+  add_test(NAME panelupctl
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/panelupctl/panelupctl_test.sh ${PANELUP_EFI_DIR}
+            ${CMAKE_BINARY_DIR}/panelupctl-tests)
+  set_tests_properties(panelupctl PROPERTIES LABELS panelupctl
+    FIXTURES_REQUIRED emulator_images TIMEOUT 300)
 endif()
