@@ -7,7 +7,7 @@ set -euo pipefail
 
 packages=(
   clang lld llvm cmake make g++ libgtest-dev libgmock-dev
-  libclang-rt-14-dev clang-tidy clang-format cppcheck
+  libclang-rt-14-dev clang-tidy clang-format cppcheck shellcheck
   qemu-system-x86 ovmf python3 mtools dosfstools
   cpio busybox-static efibootmgr fdisk e2fsprogs
 )

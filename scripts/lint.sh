@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # clang-tidy (.clang-tidy) and cppcheck (.cppcheck-suppressions and the options below) over the
-# tool, the simulated platform, the emulator images, the image embedder and every test; any
-# finding fails.
+# tool, the simulated platform, the emulator images, the image embedder and every test, and
+# every shell script of the tree through shellcheck; any finding fails.
 #   scripts/lint.sh [build-dir]   a configured host build (default build); make lint builds it
 # Logs go to <build-dir>/lint. LINT_JOBS sets the parallel clang-tidy runs (default: nproc).
 set -euo pipefail
@@ -18,6 +18,35 @@ if [ ! -f "$build/compile_commands.json" ]; then
 fi
 rm -rf "$work"
 mkdir -p "$work/tidy" "$work/cppcheck"
+
+# Every shell script through shellcheck: a .sh name or a shell in its #! line, build trees left
+# out. panelupctl runs as root on machines we never see, so it also gets the optional checks for
+# exit statuses that set -e does not see (a function in a condition, a masked command).
+shell_scripts=()
+shebang='^#!.*[/ ](ba|da|k)?sh([[:space:]]|$)'
+while IFS= read -r -d '' f; do
+  first=""
+  IFS= read -r first <"$f" || true
+  if [[ $f == *.sh || $first =~ $shebang ]]; then
+    shell_scripts+=("${f#"$src"/}")
+  fi
+done < <(find "$src" \( -path "$src/.git" -o -path "$src/build" -o -path "$src/build-*" \
+  -o -path "$src/out" -o -path "$build" \) -prune -o -type f -print0 | LC_ALL=C sort -z)
+shellcheck_status=0
+if ! command -v shellcheck >/dev/null 2>&1; then
+  echo "lint: shellcheck is missing (scripts/install-deps.sh installs it)" >"$work/shellcheck.log"
+  shellcheck_status=1
+else
+  cd "$src"
+  shellcheck -x --source-path=SCRIPTDIR -f gcc "${shell_scripts[@]}" >"$work/shellcheck.log" 2>&1 ||
+    shellcheck_status=1
+  shellcheck -x --source-path=SCRIPTDIR -f gcc -o check-extra-masked-returns,check-set-e-suppressed \
+    scripts/panelupctl >>"$work/shellcheck.log" 2>&1 || shellcheck_status=1
+  cd - >/dev/null
+fi
+cat "$work/shellcheck.log"
+shellcheck_count=$(grep -cE '^[^ ]+:[0-9]+:[0-9]+: ' "$work/shellcheck.log" || true)
+echo "lint: shellcheck: ${#shell_scripts[@]} scripts, $shellcheck_count finding(s)"
 
 # One compilation database for everything we lint: the host build's entries (each source once),
 # the UEFI build's for the sources only it compiles (freestanding runtime, port I/O, the
@@ -81,12 +110,14 @@ export clang_tidy work
 src_pattern=$(printf '%s' "$src" | sed 's/[.[*^$+?(){}|]/\\&/g')
 export header_filter="^$src_pattern/($folders)/"
 tidy_one() {
-  local log=$work/tidy/$(echo "${1#/}" | tr / _).log
+  local log
+  log=$work/tidy/$(echo "${1#/}" | tr / _).log
   if ! "$clang_tidy" -p "$work" --quiet --header-filter="$header_filter" "$1" >"$log" 2>&1; then
     echo "$1" >>"$work/tidy/failed"
   fi
 }
 export -f tidy_one
+# shellcheck disable=SC2016 # $1 is the bash's that xargs starts, not ours
 printf '%s\n' "${sources[@]}" | xargs -P "$jobs" -I{} bash -c 'tidy_one "$1"' _ {}
 grep -hE '^/[^:]+:[0-9]+:[0-9]+: (warning|error): ' "$work"/tidy/*.log | sort -u \
   >"$work/clang-tidy.findings" || true
@@ -115,7 +146,7 @@ sed "s|^$src/||" "$work/cppcheck.log"
 cppcheck_count=$(grep -cE '^[^ ]+:[0-9]+:[0-9]+: ' "$work/cppcheck.log" || true)
 echo "lint: cppcheck: $cppcheck_count finding(s)"
 
-if [ "$tidy_count" -ne 0 ] || [ "$cppcheck_status" -ne 0 ]; then
+if [ "$tidy_count" -ne 0 ] || [ "$cppcheck_status" -ne 0 ] || [ "$shellcheck_status" -ne 0 ]; then
   echo "lint: FAILED (logs in $work)"
   exit 1
 fi
