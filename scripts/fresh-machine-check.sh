@@ -163,7 +163,7 @@ log "downloaded by the commands: $count packages, $((bytes / 1048576)) MiB; inst
 
 unmount_all
 if [ "$remove" -eq 1 ]; then
-  if grep -q " $root[/ ]" /proc/mounts; then
+  if grep -q " ${root}[/ ]" /proc/mounts; then
     log "not removing $root: something is still mounted under it"
   else
     rm -rf "$root"

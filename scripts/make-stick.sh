@@ -32,8 +32,9 @@ pid=$3
 image=$4
 # The operands go into a shell script: decimal bytes only, so nothing else can reach it.
 for v in "$cid" "$pid"; do
-  [[ "$v" =~ ^[0-9]{1,3}$ ]] && [ "$((10#$v))" -le 255 ] ||
+  if ! [[ "$v" =~ ^[0-9]{1,3}$ ]] || [ "$((10#$v))" -gt 255 ]; then
     die "CID and PID are numbers from 0 to 255 (make stick CID=2 PID=6), got '$v'"
+  fi
 done
 cid=$((10#$cid))
 pid=$((10#$pid))
@@ -42,8 +43,9 @@ files=("$efi_dir/Panelup.efi")
 for f in "${files[@]}" ${shell_efi:+"$shell_efi"}; do
   [ -f "$f" ] || die "$f is missing: build first"
 done
-command -v mkfs.fat >/dev/null && command -v mcopy >/dev/null ||
+if ! command -v mkfs.fat >/dev/null || ! command -v mcopy >/dev/null; then
   die "mkfs.fat and mcopy are missing (scripts/install-deps.sh installs dosfstools and mtools)"
+fi
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

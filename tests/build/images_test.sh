@@ -39,7 +39,7 @@ cp "$manifest" "$work/none/"
 configure "$work/none" "$work/b-none" || fail "configure without images failed"
 says "$work/b-none.log" "NOT for real panels" || fail "no warning about test patterns"
 generated=$work/b-none/generated/catalogue_images.cpp
-while read -r index file length crc; do
+while read -r index file length _; do
   [[ $index == \#* || -z $index ]] && continue
   bytes=$(awk -v name="kCatalogueImage$index\\[" '
     $0 ~ name { inside = 1; next }

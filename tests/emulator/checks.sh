@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the emulator tier's scripts: each check prints ok or FAIL and counts the failures,
 # so a run reports every broken expectation, not only the first.
 failures=0
