@@ -39,6 +39,7 @@ int32_t ExitStatusOf(UpdateResult result) {
   case UpdateResult::CompareFailed:
     return kExitCompareFailed;
   case UpdateResult::StoppedBeforeErase:
+  case UpdateResult::TestImageRefused:
     return kExitStoppedBeforeErase;
   case UpdateResult::WrongChip:
     break;
@@ -62,7 +63,9 @@ int32_t RunFlash(const char *cidOperand, const char *pidOperand) {
   SetAttribute(kAttributeWhite);
   // The record comes after the last console call, so the screen is the same whether it is stored.
   const int32_t status = ExitStatusOf(outcome.result);
-  StoreResultRecord(cid, pid, status, &outcome.onboard, &outcome.target);
+  // A refused test image read no version from the chip.
+  const bool readOnboard = outcome.result != UpdateResult::TestImageRefused;
+  StoreResultRecord(cid, pid, status, readOnboard ? &outcome.onboard : nullptr, &outcome.target);
   return status;
 }
 

@@ -16,6 +16,9 @@ struct CatalogueEntry {
   const uint8_t *image;
   uint16_t length;
   uint32_t crc; // CRC-32 of the image's bytes, as the build embedded them
+  // False for a deterministic test pattern the build put in place of a missing image: it may
+  // only ever reach the simulated chip.
+  bool genuine;
 };
 
 constexpr uint8_t kCatalogueEntryCount = 9;

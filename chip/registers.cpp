@@ -58,6 +58,12 @@ EFI_STATUS LocateChipBus() {
   return EFI_SUCCESS;
 }
 
+bool ChipBusIsSimulated() {
+  void *iface = nullptr;
+  return gSmbus != nullptr && gHandleList != nullptr &&
+         !EfiIsError(HandleProtocol(gHandleList[0], kSimulatedBusMarkGuid, &iface));
+}
+
 void ReleaseChipBus() {
   if (gHandleList)
     FreePool(gHandleList);

@@ -95,6 +95,11 @@ void WriteSources(const std::vector<Image> &images, const std::string &outDir) {
   for (const Image &image : images)
     header << "0x" << std::hex << Crc32(image.bytes.data(), image.bytes.size()) << std::dec << ", ";
   header << "};\n";
+  // Test patterns flash only onto the simulated chip, so the tool must know which these are.
+  header << "constexpr bool kEmbeddedImageGenuine[] = {";
+  for (const Image &image : images)
+    header << (image.genuine ? "true" : "false") << ", ";
+  header << "};\n";
   header << "constexpr bool kAllImagesGenuine = " << (allGenuine ? "true" : "false") << ";\n";
 
   WriteIfChanged(outDir + "/catalogue_images.h", header.str());

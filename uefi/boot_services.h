@@ -22,7 +22,8 @@ struct EFI_BOOT_SERVICES {
   EFI_STATUS(EFIAPI *InstallProtocolInterface)
   (EFI_HANDLE *Handle, const EFI_GUID *Protocol, uint32_t InterfaceType, void *Interface);
   void *ReinstallProtocolInterface;
-  void *UninstallProtocolInterface;
+  EFI_STATUS(EFIAPI *UninstallProtocolInterface)
+  (EFI_HANDLE Handle, const EFI_GUID *Protocol, void *Interface);
   EFI_STATUS(EFIAPI *HandleProtocol)(EFI_HANDLE Handle, const EFI_GUID *Protocol, void **Interface);
   void *Reserved;
   void *RegisterProtocolNotify;

@@ -11,6 +11,7 @@ enum class UpdateResult : uint8_t {
   CompareFailed,      // written, but the read-back differs
   StoppedBeforeErase, // key area not kept safe, or the image damaged: nothing erased
   WrongChip,          // the chip id is not the bridge's: nothing erased
+  TestImageRefused,   // a test pattern and a real controller: nothing sent to the chip or CMOS
 };
 
 // How a run ended, and the versions it went from and to.

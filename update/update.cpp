@@ -74,13 +74,21 @@ void ShowProgress(uint16_t page, uint16_t pages) {
 // The run itself; `versions` gets the on-board and target versions as soon as they are known.
 UpdateResult Update(uint8_t requestedCid, uint8_t requestedPid, UpdateOutcome &versions) {
   EnableCursor(false);
-  const FirmwareVersion onboard = ReadOnboardVersion();
-  PublishVersion(onboard);
   SelectEntry(requestedCid, requestedPid);
   const CatalogueEntry &entry = SelectedEntry();
   const FirmwareVersion target = EntryVersion(entry);
-  versions.onboard = onboard;
   versions.target = target;
+  // A build without the genuine images must never brick a real panel and call it success: its
+  // test patterns go only to the simulated chip, and elsewhere nothing reaches the chip or CMOS.
+  if (!entry.genuine && !ChipBusIsSimulated()) {
+    Print(u"\n VTQ_002K  FW image %s [ %02d.%02d.%02d ] is a test pattern, not for a real "
+          u"panel, nothing written",
+          entry.model, entry.cid, entry.pid, entry.txx);
+    return UpdateResult::TestImageRefused;
+  }
+  const FirmwareVersion onboard = ReadOnboardVersion();
+  PublishVersion(onboard);
+  versions.onboard = onboard;
   ReleaseRegisterAccess();
   Stall(1000000); // the chip's own firmware runs on a second before the EC hears of the update
   SendEcCommand(kEcUpdateStarting);

@@ -8,7 +8,7 @@
 #include "uefi/efi_types.h"
 
 // Raise whenever this structure or the meaning of a member changes.
-constexpr uint32_t kSimControlVersion = 3;
+constexpr uint32_t kSimControlVersion = 4;
 
 struct SIM_CONTROL_PROTOCOL {
   uint32_t Version;
@@ -28,11 +28,15 @@ struct SIM_CONTROL_PROTOCOL {
   // flash bytes the store held.
   BOOLEAN Restored;
   uint32_t RestoredBytes;
+  // Puts the simulator's mark on the controller's handle, or takes it off, so the emulator can
+  // show what the tool does on a controller that passes for a real machine's.
+  EFI_STATUS(EFIAPI *SetMark)(SIM_CONTROL_PROTOCOL *This, BOOLEAN marked);
 };
 static_assert(offsetof(SIM_CONTROL_PROTOCOL, Chip) == 16);
 static_assert(offsetof(SIM_CONTROL_PROTOCOL, PowerOn) == 32);
 static_assert(offsetof(SIM_CONTROL_PROTOCOL, PowerCycle) == 48);
 static_assert(offsetof(SIM_CONTROL_PROTOCOL, RestoredBytes) == 60);
+static_assert(offsetof(SIM_CONTROL_PROTOCOL, SetMark) == 64);
 
 // Our own GUID (7E753922-097E-4497-86AD-E37692CB06AB), generated for this protocol.
 inline constexpr EFI_GUID kSimControlProtocolGuid = {

@@ -4,6 +4,7 @@
 // over to the variable store before a power-off comes back from it here (sim/efi/chip_store.h).
 #include "catalogue/crc32.h"
 #include "sim/efi/chip_store.h"
+#include "chip/registers.h"
 #include "sim/efi/sim_control.h"
 #include "sim/efi/command_words.h"
 #include "uefi/arguments.h"
@@ -53,6 +54,15 @@ void EFIAPI PowerCycle(SIM_CONTROL_PROTOCOL * /*This*/) {
   sim::BusResetCounters(gBus);
 }
 
+EFI_HANDLE gControllerHandle = nullptr;
+
+EFI_STATUS EFIAPI SetMark(SIM_CONTROL_PROTOCOL * /*This*/, BOOLEAN marked) {
+  if (marked)
+    return gBS->InstallProtocolInterface(&gControllerHandle, &kSimulatedBusMarkGuid,
+                                         kNativeInterface, nullptr);
+  return gBS->UninstallProtocolInterface(gControllerHandle, &kSimulatedBusMarkGuid, nullptr);
+}
+
 // A fault for the whole load, from the driver's arguments: `bus-fail-from N` (decimal). The option
 // data of a boot manager's driver option (Driver####) carries it, for tests that start the driver
 // from there, where no shell is at hand to run simctl before the update. Anything else is ignored:
@@ -93,16 +103,19 @@ extern "C" EFI_STATUS EFIAPI SimChipEntry(EFI_HANDLE image, EFI_SYSTEM_TABLE *sy
   gControl.PowerCycle = PowerCycle;
   gControl.Restored = stored.restored ? 1 : 0;
   gControl.RestoredBytes = stored.flashBytes;
+  gControl.SetMark = SetMark;
 
-  EFI_HANDLE handle = nullptr;
   // The bus's protocol is its first member; the bus adds each transfer's time to the clock.
-  EFI_STATUS status = gBS->InstallProtocolInterface(&handle, &kSmbusHcProtocolGuid,
+  EFI_STATUS status = gBS->InstallProtocolInterface(&gControllerHandle, &kSmbusHcProtocolGuid,
                                                     kNativeInterface, &gBus.protocol);
   if (EfiIsError(status))
     return status;
   HookStall();
   // Once the SMBus protocol is out the driver must stay resident, so a failure here only leaves
-  // simctl without its protocol (it then reports SimChip as not loaded).
-  gBS->InstallProtocolInterface(&handle, &kSimControlProtocolGuid, kNativeInterface, &gControl);
+  // the tool refusing test images, or simctl without its protocol (it then reports SimChip as
+  // not loaded).
+  SetMark(&gControl, 1);
+  gBS->InstallProtocolInterface(&gControllerHandle, &kSimControlProtocolGuid, kNativeInterface,
+                                &gControl);
   return EFI_SUCCESS;
 }

@@ -8,6 +8,7 @@
 #include "sim/host/port_hook.h"
 #include "sim/host/text.h"
 #include "app/entry.h"
+#include "chip/registers.h"
 
 namespace sim {
 namespace {
@@ -63,6 +64,8 @@ void InstallSmbus(HostPlatform::State &s) {
     if (i < s.options.smbusControllers) {
       EFI_HANDLE controller = nullptr;
       AddProtocol(s, &controller, kSmbusHcProtocolGuid, &bus.protocol);
+      if (s.options.simulatedBusMark)
+        AddProtocol(s, &controller, kSimulatedBusMarkGuid, nullptr);
     }
   }
 }

@@ -51,6 +51,8 @@ struct HostOptions {
   // controllers with nothing on their bus. 0: none at all.
   int smbusControllers = 1;
   bool handleProtocolFails = false; // HandleProtocol(SMBus GUID) gives EFI_UNSUPPORTED
+  bool simulatedBusMark = true;     // the controllers carry the simulator's mark (false: they
+                                    // pass for a real machine's)
   ArgumentSource arguments = ArgumentSource::ShellParameters;
   // With LoadOptions: the option string as given (UTF-8), as a boot manager passes it, instead of
   // the run's arguments joined by spaces.

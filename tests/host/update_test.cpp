@@ -4,11 +4,13 @@
 
 #include <algorithm>
 
+#include "app/result_record.h"
 #include "catalogue/catalogue.h"
 #include "event_text.h"
 #include "records.h"
 #include "sim/host/host_platform.h"
 #include "sim/host/text.h"
+#include "update/key_custody.h"
 
 namespace {
 
@@ -128,6 +130,26 @@ TEST(Update, SecondRunStartsFromTheDefaultSelectionAgain) {
   EXPECT_TRUE(FlashHolds(p, 4)) << "an unmatched request falls back to entry 4, not the last one";
   EXPECT_TRUE(Contains(p.OutputText(), "flash from [ 02.06.12 ]"))
       << "the chip model keeps its version registers";
+}
+
+// A build's test pattern on a controller without the simulator's mark (a real machine): refused
+// before the chip, the CMOS or the EC hear anything, and no backup is stored.
+TEST(Update, ATestPatternNeverReachesARealController) {
+  ASSERT_FALSE(FirmwareCatalogue[6].genuine) << "the tests build with test patterns";
+  sim::HostOptions o;
+  o.simulatedBusMark = false;
+  sim::HostPlatform p(o);
+  EXPECT_EQ(p.Run({"Panelup.efi", "/f", "2", "6"}), 254);
+  EXPECT_TRUE(Contains(p.OutputText(), "\r\n VTQ_002K  FW image H070BWX002 [ 02.06.19 ] is a test "
+                                       "pattern, not for a real panel, nothing written"))
+      << p.OutputText();
+  EXPECT_EQ(p.Bus().transactions, 0u);
+  EXPECT_TRUE(p.Recorded<sim::PortAccess>().empty());
+  EXPECT_EQ(p.FindVariable(kKeyBackupName, kKeyBackupGuid), nullptr);
+  const sim::StoredVariable *record = p.FindVariable(kResultRecordName, kResultRecordGuid);
+  ASSERT_NE(record, nullptr);
+  EXPECT_TRUE(Contains(std::string(record->data.begin(), record->data.end()),
+                       " exit=254 from=none to=02.06.19 "));
 }
 
 } // namespace
