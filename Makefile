@@ -15,8 +15,12 @@ configure: deps
 	@if [ -n "$(CMAKE_ARGS)" ] || [ ! -f $(BUILD)/CMakeCache.txt ]; then \
 	  cmake -S . -B $(BUILD) $(CMAKE_ARGS) >/dev/null; fi
 
+# Ends with what was built: the build id and whether its images are genuine.
 build: configure
 	@cmake --build $(BUILD) -j$$(nproc)
+	@read -r id images < $(BUILD)/generated/build-id.txt; \
+	  if [ "$$images" = genuine ]; then echo "Panelup.efi $$id: genuine images"; \
+	  else echo "Panelup.efi $$id: TEST PATTERNS in place of missing images, for the emulator only"; fi
 
 # Boots the emulator with the simulated chip and runs Panelup.efi there: /s, /f 2 6, /g and /s
 # again, or only Panelup.efi $(ARGS) when ARGS is given (make run ARGS="/g").

@@ -20,6 +20,9 @@ add_library(panelup_host_tool STATIC ${PANELUP_HOST_TOOL_SOURCES})
 target_include_directories(panelup_host_tool PUBLIC ${PANELUP_TOOL_INCLUDES})
 target_compile_definitions(panelup_host_tool PUBLIC ${PANELUP_ACCESS_DEFINITIONS})
 target_compile_options(panelup_host_tool PRIVATE ${PANELUP_WARNINGS})
+add_custom_target(build_id ALL COMMAND ${PANELUP_BUILD_ID_COMMAND}
+  BYPRODUCTS ${PANELUP_GENERATED_DIR}/panelup_build_id.h ${PANELUP_GENERATED_DIR}/build-id.txt)
+add_dependencies(panelup_host_tool build_id)
 
 # Builds that only need host code (the fuzz tree) can skip the nested cross build.
 option(PANELUP_UEFI_IMAGES "Build the UEFI images through the nested cross build" ON)
@@ -36,6 +39,7 @@ ExternalProject_Add(uefi_images
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""
   USES_TERMINAL_BUILD ON)
+add_dependencies(uefi_images build_id)
 endif()
 set(PANELUP_EFI_DIR ${CMAKE_BINARY_DIR}/uefi)
 

@@ -42,6 +42,22 @@ set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
 file(GLOB present_images ${PANELUP_IMAGE_DIR}/*.bin)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${present_images})
 
+if(summary MATCHES "^9 of 9 ")
+  set(PANELUP_IMAGES_VERDICT genuine)
+else()
+  set(PANELUP_IMAGES_VERDICT test)
+endif()
+# The build id (cmake/build_id.cmake): written now, so every target finds it, and again at every
+# build (host.cmake), so a new commit shows without a configure.
+set(PANELUP_BUILD_ID_COMMAND ${CMAKE_COMMAND} -DSRC=${PROJECT_SOURCE_DIR}
+  -DOUT_DIR=${PANELUP_GENERATED_DIR} -DIMAGES=${PANELUP_IMAGES_VERDICT}
+  -P ${PROJECT_SOURCE_DIR}/cmake/build_id.cmake)
+execute_process(COMMAND ${PANELUP_BUILD_ID_COMMAND} RESULT_VARIABLE result)
+if(result)
+  message(FATAL_ERROR "Cannot write the build id")
+endif()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/VERSION)
+
 if(NOT summary MATCHES "^9 of 9 ")
   set(PANELUP_IMAGE_WARNING
     "WARNING: Panelup.efi carries TEST PATTERNS in place of missing firmware images. It is NOT for real panels: flashing it leaves the panel without working firmware. Put the genuine images in catalogue/images/.")

@@ -1,5 +1,6 @@
 # The tool's sources, compiled unchanged by the firmware and the host builds.
 set(PANELUP_TOOL_SOURCES
+    app/build_id.cpp
     app/entry.cpp
     app/main.cpp
     app/operands.cpp

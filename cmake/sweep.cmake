@@ -16,6 +16,7 @@ target_include_directories(panelup_fault_sweep PRIVATE ${PANELUP_TOOL_INCLUDES}
   ${PROJECT_SOURCE_DIR})
 target_compile_definitions(panelup_fault_sweep PRIVATE ${PANELUP_ACCESS_DEFINITIONS})
 target_compile_options(panelup_fault_sweep PRIVATE ${PANELUP_WARNINGS} -O2)
+add_dependencies(panelup_fault_sweep build_id)
 
 # The sweep's own rules, phase map and choice of runs.
 add_executable(panelup_sweep_tests ${PROJECT_SOURCE_DIR}/tests/sweep/sweep_rules_test.cpp

@@ -26,5 +26,7 @@ target_compile_options(panelup_uefi_tool PRIVATE ${PANELUP_WARNINGS} ${PANELUP_E
 add_library(panelup_uefi_tool_archive STATIC $<TARGET_OBJECTS:panelup_uefi_tool>)
 
 add_efi_image(Panelup efi_application EfiMain $<TARGET_OBJECTS:panelup_uefi_tool>)
+# The build mark stays in the image though no code reads it (/opt:ref would drop it).
+set_property(TARGET Panelup APPEND_STRING PROPERTY LINK_FLAGS " /include:kPanelupBuildMark")
 
 include(${CMAKE_CURRENT_LIST_DIR}/sim_images.cmake)
