@@ -37,7 +37,9 @@ void ChipPowerOn(BridgeChip &chip, const ChipConfig &config) {
   for (uint32_t a = 0; a < kFlashSize; ++a)
     chip.flash[a] = a < kOldImageLength ? OldImageByte(a) : 0xFF;
   for (uint32_t i = 0; i < kKeyAreaSize; ++i) {
-    uint8_t b = config.blankKeyArea ? 0xFF : FactoryKeyByte(config.keySeed, i);
+    uint8_t b = config.blankKeyArea    ? 0xFF
+                : config.zeroedKeyArea ? 0x00
+                                       : FactoryKeyByte(config.keySeed, i);
     chip.flash[kKeyAreaAddress + i] = b;
     chip.originalKeyArea[i] = b;
   }

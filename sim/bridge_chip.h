@@ -73,6 +73,9 @@ struct ChipConfig {
   uint8_t stuckMask = 0x01;
   // A key-area byte (offset in the key area) that is corrupted whenever it is programmed.
   int32_t corruptKeyOffset = -1;
+  // A key area wiped to 0x00 (blankKeyArea wins). Last, so a chip store from a build without it
+  // differs in size and is refused rather than read shifted.
+  bool zeroedKeyArea = false;
 };
 
 // What the chip loses when its power goes, apart from the register file: each power-up starts

@@ -38,7 +38,7 @@ EFI_STATUS Usage() {
   Print(u"usage: simctl id HHLL              chip id, hex\n");
   Print(u"       simctl version C P T        firmware version in the chip, decimal\n");
   Print(u"       simctl reset                power the chip on again with its settings\n");
-  Print(u"       simctl keyarea blank|factory  the key area a reset gives: none, or its own\n");
+  Print(u"       simctl keyarea blank|zero|factory  key area a reset gives: none, 0x00, its own\n");
   Print(u"       simctl cycle                end a power cut: flash kept, bus faults gone\n");
   Print(u"       simctl persist              keep the chip for the next boot\n");
   Print(u"       simctl backup               the tool's key backup variable, against the chip\n");

@@ -67,14 +67,18 @@ EFI_STATUS Reset() {
   return kExitDone;
 }
 
-// A chip that never had a key area, or one with its own; the chip is powered on with it.
+// A chip that never had a key area, one whose area was wiped to zeros, or one with its own; the
+// chip is powered on with it.
 EFI_STATUS SetKeyArea(const char *kind) {
   const bool blank = Equal(kind, "blank");
-  if (!blank && !Equal(kind, "factory"))
+  const bool zero = Equal(kind, "zero");
+  if (!blank && !zero && !Equal(kind, "factory"))
     return Usage();
   gControl->Chip->config.blankKeyArea = blank;
+  gControl->Chip->config.zeroedKeyArea = zero;
   gControl->PowerOn(gControl);
-  Print(u"keyarea: %s; chip powered on\n", blank ? u"blank from the factory" : u"its own");
+  Print(u"keyarea: %s; chip powered on\n",
+        blank ? u"blank from the factory" : (zero ? u"zeroed" : u"its own"));
   return kExitDone;
 }
 
