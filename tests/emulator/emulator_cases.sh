@@ -206,6 +206,8 @@ add_case "mm 66 8B -IO -w 1 -n" 0x0 "" "8B"
 
 # The key area in custody: a backup variable that outlives cuts and reboots. The shell names it so:
 key_var="PanelupHdcpKey -guid b05edac5-f6bc-451f-be6a-bcf4b11daf21"
+# The unfinished-update marker beside it.
+marker_var="PanelupKeyCrc -guid b05edac5-f6bc-451f-be6a-bcf4b11daf21"
 key_var_shown="re:^Variable NV\+BS '[0-9A-F-]+:PanelupHdcpKey' DataSize = 0x11E"
 backup_original="backup=original attributes=0x3 size=286"
 
@@ -256,12 +258,14 @@ add_case "simctl backup" 0x0 "backup=other attributes=0x3 size=286" ""
 add_case "dmpstore -d $key_var" 0x0 "Success" ""
 add_case "Panelup.efi /f 2 6" 0x0 "VTQ_005C Compare  pass! && !restored from backup" "8B 8A"
 
-# A power cut after the erase, then the backup lost (setup defaults or a firmware update wipe
-# the store; the retry runs on another machine): a blank key area is never taken as the key.
+# A power cut after the erase, then the backup and the marker lost (setup defaults or a firmware
+# update wipe the store; the retry runs on another machine): a blank key area is never taken as
+# the key.
 add_case "simctl reset" 0x0 "" ""
 add_case "simctl fault bus-fail-from 12000" 0x0 "" ""
 add_case "Panelup.efi /f 2 6" 0xF8 "VTQ_002J  upgrade Fail" "*"
 add_case "dmpstore -d $key_var" 0x0 "Success" ""
+add_case "dmpstore -d $marker_var" 0x0 "Success" ""
 add_case "simctl cycle" 0x0 "" ""
 add_case "Panelup.efi /f 2 6" 0xFE "VTQ_002K  HdcpKey blank (18 of 18 pages) and no backup, flash not erased && !BlockErase" "8B"
 add_case "simctl report" 0x0 "transactions=937 && keyarea=changed" ""
@@ -275,6 +279,10 @@ add_case "simctl backup" 0x0 "$backup_original" ""
 add_case "Panelup.efi /f 2 6" 0x0 "VTQ_005C Compare  pass! && !restored from backup" "8B 8A"
 add_case "simctl report" 0x0 "programmed=14848 && keyarea=intact" ""
 add_case "simctl backup" 0x0 "backup=none" ""
+# A key area wiped to zeros is no key either, and no backup is stored for it.
+add_case "simctl keyarea zero" 0x0 "keyarea: zeroed" ""
+add_case "Panelup.efi /f 2 6" 0xFE "VTQ_002K  HdcpKey zeroed (18 of 18 pages) and no backup, flash not erased && !BlockErase" "8B"
+add_case "simctl backup" 0x0 "backup=none" ""
 add_case "simctl keyarea factory" 0x0 "keyarea: its own" ""
 
 # Four failed data writes, one in each of the first four key pages (the write-back starts at
@@ -285,14 +293,44 @@ add_case "simctl fault clear" 0x0 "" ""
 add_case "Panelup.efi /f 2 6" 0x0 "VTQ_002B  HdcpKey restored from backup && VTQ_005C Compare  pass!" "8B 8A"
 add_case "simctl report" 0x0 "keyarea=intact" ""
 
-# A backup with runtime access, as an operating system could plant one (all zeros would pass the
-# restore rule): not the tool's, so it is neither used nor touched.
+# One failed data write in the first key page, then the backup deleted (saved to a file first):
+# the marker the update left keeps the garbled area from being taken as the key, and the saved
+# backup, loaded back, restores it. The marker goes with the backup.
+add_case "simctl reset" 0x0 "" ""
+add_case "simctl fault bus-fail-at 26953 1 1" 0x0 "" ""
+add_case "Panelup.efi /f 2 6" 0xF8 "VTQ_005B Compare ReadHdcpKey[" "8B 8C"
+add_case "dmpstore $key_var -s own-key.bin" 0x0 "$key_var_shown" ""
+add_case "dmpstore -d $key_var" 0x0 "Success" ""
+add_case "simctl fault clear" 0x0 "" ""
+add_case "Panelup.efi /f 2 6" 0xFE "VTQ_002K  last update did not finish and HdcpKey backup is gone, flash not erased && !BlockErase" "8B"
+add_case "dmpstore $key_var -l own-key.bin" 0x0 "$key_var_shown" ""
+add_case "Panelup.efi /f 2 6" 0x0 "VTQ_002B  HdcpKey restored from backup && VTQ_005C Compare  pass!" "8B 8A"
+add_case "simctl report" 0x0 "keyarea=intact" ""
+add_case "dmpstore $marker_var" "*" "No matching variables found" ""
+
+# Backups the tool never stores: refused before the erase and left as they are. One with runtime
+# access, as an operating system could plant one; one of another size; an all-zero one; and this
+# chip's own key area with its last 136 bytes zeroed, which the restore rule alone would let
+# over the key.
 zeros=$(printf '0%.0s' $(seq 1 572))
 add_case "simctl reset" 0x0 "" ""
 add_case "setvar $key_var -bs -rt -nv =$zeros" 0x0 "" ""
 add_case "Panelup.efi /f 2 6" 0xFE "VTQ_002K  HdcpKey backup not stored by this tool, flash not erased" "8B"
 add_case "simctl report" 0x0 "transactions=937 && keyarea=intact" ""
 add_case "simctl backup" 0x0 "backup=other attributes=0x7 size=286" ""
+add_case "dmpstore -d $key_var" 0x0 "Success" ""
+add_case "setvar $key_var -bs -nv =$(printf '0%.0s' $(seq 1 600))" 0x0 "" ""
+add_case "Panelup.efi /f 2 6" 0xFE "VTQ_002K  HdcpKey backup not stored by this tool, flash not erased && !BlockErase" "8B"
+add_case "simctl backup" 0x0 "backup=other attributes=0x3 size=300" ""
+add_case "dmpstore -d $key_var" 0x0 "Success" ""
+add_case "simctl reset" 0x0 "" ""
+add_case "setvar $key_var -bs -nv =$zeros" 0x0 "" ""
+add_case "Panelup.efi /f 2 6" 0xFE "VTQ_002K  HdcpKey backup is no key area, flash not erased && !BlockErase" "8B"
+add_case "simctl report" 0x0 "transactions=937 && keyarea=intact" ""
+add_case "simctl backup" 0x0 "backup=other attributes=0x3 size=286" ""
+add_case "dmpstore -d $key_var" 0x0 "Success" ""
+add_case "dmpstore $key_var -l half-key.bin" 0x0 "$key_var_shown" ""
+add_case "Panelup.efi /f 2 6" 0xFE "VTQ_002K  HdcpKey backup is no key area, flash not erased && !BlockErase" "8B"
 add_case "dmpstore -d $key_var" 0x0 "Success" ""
 
 # Reads that differ from pass to pass (a flipped bit in the first) with the backup present: each
@@ -338,10 +376,34 @@ efi[at + 0x1000] ^= 0x10
 open(sys.argv[3], "wb").write(efi)
 EOF
 
+# This chip's key area (FactoryKeyByte in sim/bridge_chip.cpp, the default seed) with bytes
+# 150-285 zeroed, as a backup in dmpstore's file format (scripts/blank_key_backup.cpp).
+python3 - "$out/half-key.bin" <<'EOF'
+import struct, sys, zlib
+def old_image_byte(o):
+    b = ((o * 7) ^ (o >> 8) ^ 0x3C) & 0xFF
+    return 0x02 if o == 0 else 0x00 if b == 0xFF else b
+def key_byte(o):
+    x = (0x5EED * 0x9E3779B1 + o * 0x85EBCA77 + 0x165667B1) & 0xFFFFFFFF
+    x ^= x >> 15
+    x = (x * 0x2C1B3C6D) & 0xFFFFFFFF
+    x ^= x >> 12
+    x = (x * 0x297A2D39) & 0xFFFFFFFF
+    b = (x ^ (x >> 15)) & 0xFF
+    b = 0x5A if b == 0xFF else b
+    b = b ^ 0x81 if b == old_image_byte(o) else b
+    return 0x7E if b == 0xFF else b
+data = bytes(key_byte(o) if o < 150 else 0 for o in range(286))
+name = "PanelupHdcpKey\0".encode("utf-16-le")
+guid = struct.pack("<IHH8B", 0xB05EDAC5, 0xF6BC, 0x451F, 0xBE, 0x6A, 0xBC, 0xF4, 0xB1, 0x1D, 0xAF, 0x21)
+record = struct.pack("<II", len(name), len(data)) + name + guid + struct.pack("<I", 3) + data
+open(sys.argv[1], "wb").write(record + struct.pack("<I", zlib.crc32(record)))
+EOF
+
 vars="$out/vars.fd"
 rm -f "$vars"
 boot main --no-simchip --vars "$vars" --timeout 600 --file "$build/blank-key-area.bin" \
-  --file "$out/PanelupDamaged.efi"
+  --file "$out/PanelupDamaged.efi" --file "$out/half-key.bin"
 expect_same "flash after the retry = flash after a clean update" \
   "$(value_of "$retry_report" flash_crc)" "$(value_of "$clean_report" flash_crc)"
 cut_crc=$(value_of "$cut_report" flash_crc)
