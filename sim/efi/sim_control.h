@@ -8,7 +8,7 @@
 #include "uefi/efi_types.h"
 
 // Raise whenever this structure or the meaning of a member changes.
-constexpr uint32_t kSimControlVersion = 4;
+constexpr uint32_t kSimControlVersion = 5;
 
 struct SIM_CONTROL_PROTOCOL {
   uint32_t Version;

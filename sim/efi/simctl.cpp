@@ -40,6 +40,7 @@ EFI_STATUS Usage() {
   Print(u"       simctl reset                power the chip on again with its settings\n");
   Print(u"       simctl keyarea blank|zero|factory  key area a reset gives: none, 0x00, its own\n");
   Print(u"       simctl cycle                end a power cut: flash kept, bus faults gone\n");
+  Print(u"       simctl mark on|off          the simulator's mark on the SMBus controller\n");
   Print(u"       simctl persist              keep the chip for the next boot\n");
   Print(u"       simctl backup               the tool's key backup variable, against the chip\n");
   Print(u"       simctl backup plant SEED    key area of key seed SEED as backup (hex)\n");
@@ -67,7 +68,8 @@ EFI_STATUS Run(int argc, char **argv) {
     return Cmos(argc, argv);
   bool known = Equal(command, "id") || Equal(command, "version") || Equal(command, "reset") ||
                Equal(command, "cycle") || Equal(command, "persist") || Equal(command, "backup") ||
-               Equal(command, "fault") || Equal(command, "report") || Equal(command, "keyarea");
+               Equal(command, "fault") || Equal(command, "report") || Equal(command, "keyarea") ||
+               Equal(command, "mark");
   if (!known)
     return Usage();
   if (!FindSimChip())
@@ -80,6 +82,8 @@ EFI_STATUS Run(int argc, char **argv) {
     return Reset();
   if (Equal(command, "keyarea") && argc == 3)
     return SetKeyArea(argv[2]);
+  if (Equal(command, "mark") && argc == 3)
+    return SetMark(argv[2]);
   if (Equal(command, "cycle") && argc == 2)
     return Cycle();
   if (Equal(command, "persist") && argc == 2)

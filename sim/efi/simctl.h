@@ -22,6 +22,7 @@ EFI_STATUS SetVersion(const char *cid, const char *pid, const char *txx);
 EFI_STATUS Reset();
 EFI_STATUS SetKeyArea(const char *kind);
 EFI_STATUS Cycle();
+EFI_STATUS SetMark(const char *state);
 EFI_STATUS Persist();
 EFI_STATUS ShowBackup();
 EFI_STATUS PlantBackup(const char *seedText);

@@ -82,6 +82,16 @@ EFI_STATUS SetKeyArea(const char *kind) {
   return kExitDone;
 }
 
+// The simulator's mark on the controller: off, the controller passes for a real machine's.
+EFI_STATUS SetMark(const char *state) {
+  const bool on = Equal(state, "on");
+  if (!on && !Equal(state, "off"))
+    return Usage();
+  EFI_STATUS status = gControl->SetMark(gControl, on ? 1 : 0);
+  Print(u"mark: %s (%r)\n", on ? u"on" : u"off", status);
+  return EfiIsError(status) ? kExitUsage : kExitDone;
+}
+
 EFI_STATUS Cycle() {
   gControl->PowerCycle(gControl);
   Print(u"cycle: chip powered on with its flash, bus faults and counters cleared\n");

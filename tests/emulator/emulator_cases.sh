@@ -352,6 +352,17 @@ add_case "simctl report" 0x0 "transactions=13 && flash=original" ""
 add_case "simctl backup" 0x0 "backup=none" ""
 add_case "PanelupDamaged.efi /f 2 5" 0x0 "VTQ_005C Compare  pass!" "8B 8A"
 
+# The same build on a controller without the simulator's mark, as on a real machine: its test
+# patterns never reach the chip, and nothing reaches the chip, the CMOS or the EC.
+add_case "simctl reset" 0x0 "" ""
+add_case "simctl cmos set 79 00" 0x0 "" ""
+add_case "simctl mark off" 0x0 "mark: off (Success)" ""
+add_case "Panelup.efi /f 2 6" 0xFE "VTQ_002K  FW image H070BWX002 [ 02.06.19 ] is a test pattern, not for a real panel, nothing written && !flash from" ""
+add_case "simctl report" 0x0 "transactions=0 && flash=original" ""
+add_case "simctl cmos get 79" 0x0 "cmos[79]=00" ""
+add_case "simctl backup" 0x0 "backup=none" ""
+add_case "simctl mark on" 0x0 "mark: on (Success)" ""
+
 # A power cut during the key write-back (26941-27418), the power stays off: the chip goes into
 # the variable store for the second boot.
 add_case "simctl reset" 0x0 "" ""

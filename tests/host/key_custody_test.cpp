@@ -235,8 +235,9 @@ TEST(KeyCustody, RestoreTakesAtMostHalfTheAreaProgrammedDifferently) {
 // marker still tells the garbled area from the chip's own, so the retry never stores it as the
 // key. With the area written back whole, the retry goes on as a run without a backup.
 TEST(KeyCustody, TheMarkerOutlivesALostBackup) {
-  for (uint64_t fault : {kKeyWriteStart + 8 + 4 + 3, kKeyWriteStart + 18 * 26 + 100}) {
-    const bool garbled = fault < kKeyWriteStart + 18 * 26;
+  constexpr uint64_t kKeyWriteEnd = kKeyWriteStart + uint64_t{18} * 26; // 18 pages of 26
+  for (uint64_t fault : {kKeyWriteStart + 8 + 4 + 3, kKeyWriteEnd + 100}) {
+    const bool garbled = fault < kKeyWriteEnd;
     sim::HostOptions o;
     (garbled ? o.faults.failOnce : o.faults.failFrom) = fault;
     sim::HostPlatform p(o);
