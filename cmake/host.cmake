@@ -114,6 +114,24 @@ if(TARGET uefi_images)
   add_dependencies(uefi_images catalogue_file)
 endif()
 
+# panelupctl as installed: the script with the tree's VERSION written in (run from scripts/, it
+# reads the file itself).
+file(READ ${PROJECT_SOURCE_DIR}/VERSION panelup_version)
+string(STRIP "${panelup_version}" panelup_version)
+file(READ ${PROJECT_SOURCE_DIR}/scripts/panelupctl panelupctl_text)
+string(REPLACE "@PANELUP_VERSION@" "${panelup_version}" panelupctl_text "${panelupctl_text}")
+set(old_text "")
+if(EXISTS ${CMAKE_BINARY_DIR}/panelupctl)
+  file(READ ${CMAKE_BINARY_DIR}/panelupctl old_text)
+endif()
+if(NOT old_text STREQUAL panelupctl_text)
+  file(WRITE ${CMAKE_BINARY_DIR}/panelupctl "${panelupctl_text}")
+endif()
+file(CHMOD ${CMAKE_BINARY_DIR}/panelupctl FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
+  GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+  ${PROJECT_SOURCE_DIR}/scripts/panelupctl)
+
 # Scratch configures that must reject bad images and replace missing ones.
 add_test(NAME image_checks
   COMMAND bash ${PROJECT_SOURCE_DIR}/tests/build/images_test.sh ${PROJECT_SOURCE_DIR}

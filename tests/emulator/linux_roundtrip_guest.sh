@@ -7,6 +7,7 @@
 #   boot 1: boot and driver options for the rig; status without a record; a planted record that
 #           schedule must remove; bad input; schedule, replace, cancel; schedule 2 6; reboot
 #   boot 2: (Panelup.efi /f 2 6 ran) status; the driver option now fails the bus; schedule 2 6
+# The rig's Panelup.efi is a test build, which schedule stages only with --test-images.
 #   boot 3: (the update failed) status --json --keep; power off
 set -uo pipefail # not -e: a failing case is a fact to record, not the end of the boot
 
@@ -60,24 +61,24 @@ case "$boot" in
   run status-planted panelupctl status --json
 
   listing before-bad
-  run bad-pid panelupctl schedule 2 256
+  run bad-pid panelupctl schedule 2 256 --test-images
   listing bad-pid
-  run bad-cid panelupctl schedule x 6
+  run bad-cid panelupctl schedule x 6 --test-images
   listing bad-cid
-  run bad-esp panelupctl schedule 2 6 --esp /nonexistent
+  run bad-esp panelupctl schedule 2 6 --test-images --esp /nonexistent
   listing bad-esp
   umount "$esp"
-  run no-esp panelupctl schedule 2 6
+  run no-esp panelupctl schedule 2 6 --test-images
   mount -t vfat /dev/vda1 "$esp"
   listing no-esp
 
-  run schedule-1-3 panelupctl schedule 1 3
+  run schedule-1-3 panelupctl schedule 1 3 --test-images
   fact record-after-schedule "$(present "$record")"
-  run schedule-replace panelupctl schedule 2 6
+  run schedule-replace panelupctl schedule 2 6 --test-images
   listing replaced
   run cancel panelupctl cancel
   listing cancelled
-  run schedule panelupctl schedule 2 6
+  run schedule panelupctl schedule 2 6 --test-images
   efibootmgr -v >"$out/scheduled.boot" 2>&1
   end_boot reboot
   ;;
@@ -86,7 +87,7 @@ case "$boot" in
   listing after-status
   fact staged-after-status "$(present "$esp/EFI/Panelup/Panelup.efi")"
   simchip_driver "bus-fail-from 12000"
-  run schedule panelupctl schedule 2 6
+  run schedule panelupctl schedule 2 6 --test-images
   end_boot reboot
   ;;
 3)

@@ -32,8 +32,8 @@ ctl() {
   rc=0
   "$ctl" "$@" >"$work/out" 2>"$work/err" || rc=$?
 }
-# schedule ARGS...: of the build's image (a later --efi wins).
-schedule() { ctl schedule --efi "$efi_dir/Panelup.efi" "$@"; }
+# schedule ARGS...: of the build's image, a test build (a later --efi wins).
+schedule() { ctl schedule --efi "$efi_dir/Panelup.efi" --test-images "$@"; }
 # The one JSON object on stdout, else nothing: "result cid".
 json() {
   python3 -c 'import json, sys; o = json.load(sys.stdin); print(o["result"], o.get("cid"))' \
@@ -94,7 +94,14 @@ STUB_EFIBOOTMGR_FAIL=list ctl cancel
 check "cancel with efibootmgr failing: exit 1, not 'Nothing scheduled'" \
   test "$rc $(says out Nothing)" = "1 0"
 
-# Scheduling.
+# Scheduling. A test build is refused without --test-images, and says what it is.
+before=$(machine)
+ctl schedule --efi "$efi_dir/Panelup.efi" 2 6
+check "a test build: exit 1, nothing staged, the reason given" \
+  test "$rc $(says err "is a test build") $(machine)" = "1 1 $before"
+ctl --version --efi "$efi_dir/Panelup.efi"
+check "--version: its own version and the image's build" \
+  test "$rc $(says out "^panelupctl $(cat "$here/../../VERSION")\$") $(says out "build $(cut -d' ' -f1 "$efi_dir/../generated/build-id.txt"), TEST PATTERNS")" = "0 1 1"
 mkdir -p "$esp/EFI/Panelup"
 echo leftover >"$esp/EFI/Panelup/Panelup.new"
 schedule 1 3
