@@ -28,7 +28,6 @@ TEST_F(Console, CarriageReturnAndLineFeedAreSeparate) {
   EXPECT_EQ(p.RowText(1), "X  def") << "LF keeps the column, CR returns to column 0";
   EXPECT_EQ(p.Mode().CursorColumn, 1);
   EXPECT_EQ(p.Mode().CursorRow, 1);
-  EXPECT_EQ(p.Mode().CursorColumn, 1);
 }
 
 TEST_F(Console, WrapsAtColumnEightyAndScrollsAtTheBottom) {
