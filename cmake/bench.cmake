@@ -11,7 +11,8 @@ target_link_libraries(panelup_bench PRIVATE panelup_sim)
 add_test(NAME bench_counts COMMAND panelup_bench)
 set_tests_properties(bench_counts PROPERTIES LABELS bench TIMEOUT 300)
 
-add_executable(panelup_bench_tests ${PANELUP_BENCH_DIR}/bench_test.cpp ${PANELUP_BENCH_SOURCES})
+add_executable(panelup_bench_tests ${PANELUP_BENCH_DIR}/bench_test.cpp ${PANELUP_BENCH_SOURCES}
+  ${PROJECT_SOURCE_DIR}/tests/sweep/sweep_run.cpp)
 target_compile_options(panelup_bench_tests PRIVATE ${PANELUP_WARNINGS})
 target_link_libraries(panelup_bench_tests PRIVATE panelup_sim GTest::gtest_main)
 gtest_discover_tests(panelup_bench_tests PROPERTIES LABELS bench DISCOVERY_TIMEOUT 60)

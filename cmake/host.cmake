@@ -79,7 +79,9 @@ set(PANELUP_HOST_TEST_SOURCES
   update_sequence_test.cpp
   update_test.cpp)
 list(TRANSFORM PANELUP_HOST_TEST_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/tests/host/)
-add_executable(panelup_host_tests ${PANELUP_HOST_TEST_SOURCES})
+# Tests that fault one phase of /f 2 6 find its transactions as the sweep learns them.
+add_executable(panelup_host_tests ${PANELUP_HOST_TEST_SOURCES}
+  ${PROJECT_SOURCE_DIR}/tests/sweep/sweep_run.cpp)
 target_compile_options(panelup_host_tests PRIVATE ${PANELUP_WARNINGS})
 target_link_libraries(panelup_host_tests PRIVATE panelup_sim GTest::gtest_main)
 include(GoogleTest)

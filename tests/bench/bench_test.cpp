@@ -9,6 +9,7 @@
 #include "tests/bench/floor.h"
 #include "tests/bench/margin.h"
 #include "tests/bench/measure.h"
+#include "tests/sweep/sweep_run.h"
 #include "update/key_custody.h"
 
 namespace {
@@ -69,13 +70,14 @@ TEST(BenchKeyReadBack, CountsFromTheLastPreambleOn) {
 }
 
 // The margin replays the write-back onto a copy of the chip; a whole run with the same four
-// failed writes (the first data byte of pages 0-3; the write-back starts at 26941) must leave the
-// same damage.
+// failed writes (the first data byte of pages 0-3) must leave the same damage.
 TEST(BenchMargin, ReplayAgreesWithAWholeRun) {
+  const uint64_t writeBack =
+      sweep::LearntReference("2:6").phaseStart[static_cast<int>(sweep::Phase::KeyWrite)];
   uint32_t foreign = 0;
   {
     sim::HostOptions o;
-    o.faults.failOnce = 26941 + 12;
+    o.faults.failOnce = writeBack + 12;
     o.faults.failAgain = 3;
     o.faults.failStride = 26;
     sim::HostPlatform p(o);

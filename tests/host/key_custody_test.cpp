@@ -9,16 +9,29 @@
 #include "records.h"
 #include "sim/host/host_platform.h"
 #include "update/key_custody.h"
+#include "tests/sweep/sweep_run.h"
 #include "update/update.h"
 
 namespace {
 
-// Transaction indices of a clean /f 2 6: the two key saves, the erase, the key write-back.
-constexpr uint64_t kFirstSaveRead = 21 + 8 + 9;
-constexpr uint64_t kSecondSaveStart = 21 + 458;
-constexpr uint64_t kEraseStart = 937;
-constexpr uint64_t kFirmwareWriteMiddle = 15000;
-constexpr uint64_t kKeyWriteStart = 26941;
+using sweep::Phase;
+
+// Transaction indices of a clean /f 2 6, as the fault sweep learns them. Each platform is the
+// only one while it lives, so a test finds its indices before it makes its own.
+uint64_t Start(Phase phase) {
+  return sweep::LearntReference("2:6").phaseStart[static_cast<int>(phase)];
+}
+
+// The read of key byte `n` in the saves before the erase: 0-285 the first pass, 286-571 the
+// second.
+uint64_t SaveRead(uint32_t n) {
+  const sweep::Reference &clean = sweep::LearntReference("2:6");
+  uint64_t i = Start(Phase::KeySave);
+  for (; i < Start(Phase::Erase); ++i)
+    if (clean.ops[i] == sim::Op::Read && n-- == 0)
+      break;
+  return i;
+}
 
 int64_t Flash26(sim::HostPlatform &p) {
   return p.Run({"Panelup.efi", "/f", "2", "6"});
@@ -48,7 +61,7 @@ void ExpectStoppedBeforeErase(sim::HostPlatform &p, int64_t status, const std::s
 
 TEST(KeyCustody, BackupIsStoredBeforeTheEraseAndDeletedAfterBothCompares) {
   sim::HostOptions o;
-  o.faults.failFrom = kEraseStart; // the power fails as the erase is sent
+  o.faults.failFrom = Start(Phase::Erase); // the power fails as the erase is sent
   sim::HostPlatform p(o);
   EXPECT_EQ(Flash26(p), 248);
   const sim::StoredVariable *v = Backup(p);
@@ -74,7 +87,9 @@ TEST(KeyCustody, BackupIsStoredBeforeTheEraseAndDeletedAfterBothCompares) {
 }
 
 TEST(KeyCustody, RetryAfterAPowerCutRestoresTheChipsOwnKeyArea) {
-  for (uint64_t cut : {kEraseStart + 9, kFirmwareWriteMiddle, kKeyWriteStart + 100}) {
+  const uint64_t firmwareWriteMiddle = (Start(Phase::FirmwareWrite) + Start(Phase::KeyWrite)) / 2;
+  for (uint64_t cut :
+       {Start(Phase::Erase) + 9, firmwareWriteMiddle, Start(Phase::KeyWrite) + 100}) {
     sim::HostOptions o;
     o.faults.failFrom = cut;
     sim::HostPlatform p(o);
@@ -94,7 +109,7 @@ TEST(KeyCustody, RetryAfterAPowerCutRestoresTheChipsOwnKeyArea) {
 TEST(KeyCustody, FailedWriteBackIsRepairedByTheRetryNotSavedAsTheKey) {
   // One failed data write in a key page programs that page shifted by a byte.
   sim::HostOptions o;
-  o.faults.failOnce = kKeyWriteStart + 8 + 4 + 3;
+  o.faults.failOnce = Start(Phase::KeyWrite) + 8 + 4 + 3;
   sim::HostPlatform p(o);
   EXPECT_EQ(Flash26(p), 248);
   EXPECT_TRUE(Contains(p.OutputText(), "ReadHdcpKey["));
@@ -105,12 +120,16 @@ TEST(KeyCustody, FailedWriteBackIsRepairedByTheRetryNotSavedAsTheKey) {
   EXPECT_TRUE(sim::KeyAreaIntact(p.Chip()));
 }
 
+// A wrong bit in the first or last byte of either pass, or a write the bus refused.
 TEST(KeyCustody, AnUnstableSaveStopsBeforeTheErase) {
-  std::vector<sim::BusFaults> faults(3);
-  faults[0].flipReadAt = kFirstSaveRead;           // a wrong bit in the first pass
-  faults[1].flipReadAt = kSecondSaveStart + 8 + 9; // or in the second
-  faults[2].failOnce = kSecondSaveStart + 3;       // a write the bus refused
+  std::vector<sim::BusFaults> faults(5);
+  faults[0].flipReadAt = SaveRead(0);
+  faults[1].flipReadAt = SaveRead(285);
+  faults[2].flipReadAt = SaveRead(286);
+  faults[3].flipReadAt = SaveRead(571);
+  faults[4].failOnce = SaveRead(286) - 1;
   for (const sim::BusFaults &f : faults) {
+    SCOPED_TRACE(f.flipReadAt);
     sim::HostOptions o;
     o.faults = f;
     sim::HostPlatform p(o);
@@ -198,6 +217,7 @@ TEST(KeyCustody, AnAreaWithBlankOrZeroedPagesIsNoKey) {
 // stops the update. A blank backup (the operator's step for a chip without a key area) never
 // replaces a real key, and a zeroed area is never this backup's.
 TEST(KeyCustody, RestoreTakesAtMostHalfTheAreaProgrammedDifferently) {
+  const uint64_t secondPassByte0 = SaveRead(286);
   for (uint32_t bytes : {143u, 144u, 143u + 1000u, 286u + 2000u, 3000u}) {
     const bool flipInSecondPass = bytes > 1000 && bytes < 2000;
     SCOPED_TRACE(bytes);
@@ -212,7 +232,7 @@ TEST(KeyCustody, RestoreTakesAtMostHalfTheAreaProgrammedDifferently) {
     if (bytes == 3000)
       std::memset(p.Chip().flash + sim::kKeyAreaAddress, 0, sim::kKeyAreaSize);
     if (flipInSecondPass) {
-      p.Options().faults.flipReadAt = kSecondSaveStart + 8 + 9; // key byte 0
+      p.Options().faults.flipReadAt = secondPassByte0;
       p.Options().faults.flipMask = backup[0] == 0xFE ? 0x02 : 0x01;
       p.Bus().faults = p.Options().faults;
     }
@@ -235,9 +255,9 @@ TEST(KeyCustody, RestoreTakesAtMostHalfTheAreaProgrammedDifferently) {
 // marker still tells the garbled area from the chip's own, so the retry never stores it as the
 // key. With the area written back whole, the retry goes on as a run without a backup.
 TEST(KeyCustody, TheMarkerOutlivesALostBackup) {
-  constexpr uint64_t kKeyWriteEnd = kKeyWriteStart + uint64_t{18} * 26; // 18 pages of 26
-  for (uint64_t fault : {kKeyWriteStart + 8 + 4 + 3, kKeyWriteEnd + 100}) {
-    const bool garbled = fault < kKeyWriteEnd;
+  const uint64_t keyWriteEnd = Start(Phase::FirmwareRead);
+  for (uint64_t fault : {Start(Phase::KeyWrite) + 8 + 4 + 3, keyWriteEnd + 100}) {
+    const bool garbled = fault < keyWriteEnd;
     sim::HostOptions o;
     (garbled ? o.faults.failOnce : o.faults.failFrom) = fault;
     sim::HostPlatform p(o);

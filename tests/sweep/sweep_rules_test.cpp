@@ -12,16 +12,8 @@ namespace {
 
 using namespace sweep;
 
-// The clean run of /f 2 6, learnt once.
 const Reference &TwoSix() {
-  static const Reference reference = [] {
-    Target target;
-    Reference r;
-    std::string error;
-    EXPECT_TRUE(ParseTarget("2:6", &target) && LearnReference(target, &r, &error)) << error;
-    return r;
-  }();
-  return reference;
+  return LearntReference("2:6");
 }
 
 // What a clean /f 2 6 from 2.6.12 leaves behind, and a clean retry had one been needed.

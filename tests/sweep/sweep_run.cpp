@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string_view>
 
 #include "catalogue/catalogue.h"
@@ -216,6 +219,20 @@ bool LearnReference(const Target &target, Reference *reference, std::string *err
     *error = "the clean run of /f " + std::to_string(target.cid) + " " +
              std::to_string(target.pid) + " fails, or its phases are not where the sweep expects";
   return ok;
+}
+
+const Reference &LearntReference(const std::string &text) {
+  static std::map<std::string, Reference> learnt;
+  if (const auto found = learnt.find(text); found != learnt.end())
+    return found->second;
+  Target target;
+  Reference reference;
+  std::string error = "no catalogue entry " + text;
+  if (!ParseTarget(text, &target) || !LearnReference(target, &reference, &error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    std::abort();
+  }
+  return learnt.emplace(text, std::move(reference)).first->second;
 }
 
 RunFacts RunWithFault(const Target &target, const Fault &fault) {

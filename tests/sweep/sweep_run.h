@@ -75,6 +75,9 @@ struct Reference {
 // Runs the target without faults and finds its phases; false (with `error`) if the clean run
 // does not succeed or its phases cannot be found.
 bool LearnReference(const Target &target, Reference *reference, std::string *error);
+// The reference of "CID:PID", learnt once per process, for tests that fault a transaction of a
+// phase; aborts, saying why, when it cannot be learnt.
+const Reference &LearntReference(const std::string &target);
 
 struct Fault {
   FaultKind kind;
