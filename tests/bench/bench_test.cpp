@@ -9,6 +9,7 @@
 #include "tests/bench/floor.h"
 #include "tests/bench/margin.h"
 #include "tests/bench/measure.h"
+#include "tests/host/register_lists.h"
 #include "tests/sweep/sweep_run.h"
 #include "update/key_custody.h"
 
@@ -37,15 +38,8 @@ sim::Transaction Read(uint8_t reg) {
   return {0, sim::Op::Read, 0x80, reg, 0, false, 0};
 }
 void AddPreamble(std::vector<sim::Transaction> &trace) {
-  for (auto [reg, value] : {std::pair<uint8_t, uint8_t>{0xFF, 0x80},
-                            {0xEE, 0x01},
-                            {0xFF, 0x90},
-                            {0x02, 0xDF},
-                            {0x02, 0xFF},
-                            {0xFF, 0x80},
-                            {0x5A, 0x86},
-                            {0x5A, 0x82}})
-    trace.push_back(Write(reg, value));
+  for (const ExpectedWrite &w : kFlashPreamble)
+    trace.push_back(Write(w.reg, w.value));
 }
 
 TEST(BenchKeyReadBack, CountsFromTheLastPreambleOn) {

@@ -5,24 +5,17 @@
 #include <string>
 
 #include "catalogue/catalogue.h"
+#include "tests/host/register_lists.h"
 
 namespace {
 
-// FlashPreamble as the register protocol lists it: bank 0x80, access, the controller reset from
-// bank 0x90, bank 0x80 again, latch set, idle.
-struct Write {
-  uint8_t reg;
-  uint8_t value;
-};
-constexpr Write kPreamble[] = {{0xFF, 0x80}, {0xEE, 0x01}, {0xFF, 0x90}, {0x02, 0xDF},
-                               {0x02, 0xFF}, {0xFF, 0x80}, {0x5A, 0x86}, {0x5A, 0x82}};
-
 bool PreambleAt(const std::vector<sim::Transaction> &trace, size_t at) {
-  if (at + std::size(kPreamble) > trace.size())
+  if (at + std::size(kFlashPreamble) > trace.size())
     return false;
-  for (size_t i = 0; i < std::size(kPreamble); ++i) {
+  for (size_t i = 0; i < std::size(kFlashPreamble); ++i) {
     const sim::Transaction &t = trace[at + i];
-    if (t.op != sim::Op::Write || t.reg != kPreamble[i].reg || t.value != kPreamble[i].value)
+    if (t.op != sim::Op::Write || t.reg != kFlashPreamble[i].reg ||
+        t.value != kFlashPreamble[i].value)
       return false;
   }
   return true;

@@ -7,44 +7,37 @@
 #include "chip/registers.h"
 #include "sim/host/host_platform.h"
 #include "records.h"
+#include "register_lists.h"
 #include "uefi/services.h"
 
 namespace {
 
-const std::vector<Step> kPreamble = {{'W', 0xFF, 0x80}, {'W', 0xEE, 0x01}, {'W', 0xFF, 0x90},
-                                     {'W', 0x02, 0xDF}, {'W', 0x02, 0xFF}, {'W', 0xFF, 0x80},
-                                     {'W', 0x5A, 0x86}, {'W', 0x5A, 0x82}};
-const std::vector<Step> kPostamble = {{'W', 0x5A, 0x8A}, {'W', 0x5A, 0x82}};
-
-std::vector<Step> ReadPageList(uint8_t high, uint8_t mid, uint8_t low, int count) {
-  return Concat({{{'W', 0x5E, 0x6F},
-                  {'W', 0x5A, 0xA2},
-                  {'W', 0x5A, 0x82},
-                  {'W', 0x5B, high},
-                  {'W', 0x5C, mid},
-                  {'W', 0x5D, low},
-                  {'W', 0x5A, 0x92},
-                  {'W', 0x5A, 0x82},
-                  {'W', 0x58, 0x01}},
-                 Reads(0x5F, count)});
+template <size_t N> std::vector<Step> Writes(const ExpectedWrite (&list)[N]) {
+  std::vector<Step> out;
+  for (const ExpectedWrite &w : list)
+    out.push_back({'W', w.reg, w.value});
+  return out;
 }
 
-std::vector<Step> ProgramPageList(bool firmware, const std::vector<uint8_t> &data, uint8_t high,
-                                  uint8_t mid, uint8_t low) {
-  std::vector<Step> out;
-  if (firmware)
-    out = {{'W', 0x5A, 0x86}, {'W', 0x5A, 0x82}};
-  out.insert(out.end(),
-             {{'W', 0x5E, 0xEF}, {'W', 0x5A, 0xA2}, {'W', 0x5A, 0x82}, {'W', 0x58, 0x01}});
+const std::vector<Step> kPreamble = Writes(kFlashPreamble);
+const std::vector<Step> kPostamble = Writes(kFlashPostamble);
+
+std::vector<Step> Address(uint32_t a) {
+  return {{'W', 0x5B, int(a >> 16)}, {'W', 0x5C, int((a >> 8) & 0xFF)}, {'W', 0x5D, int(a & 0xFF)}};
+}
+
+std::vector<Step> ReadPageList(uint32_t address, int count) {
+  return Concat(
+      {Writes(kReadPageOpen), Address(address), Writes(kReadPageStart), Reads(0x5F, count)});
+}
+
+std::vector<Step> ProgramPageList(bool firmware, const std::vector<uint8_t> &data,
+                                  uint32_t address) {
+  std::vector<Step> out = firmware ? Writes(kSetLatch) : std::vector<Step>{};
+  out = Concat({out, Writes(kProgramPageOpen)});
   for (uint8_t b : data)
     out.push_back({'W', 0x59, b});
-  out.insert(out.end(), {{'W', 0x5B, high},
-                         {'W', 0x5C, mid},
-                         {'W', 0x5D, low},
-                         {'W', 0x5E, 0xE0},
-                         {'W', 0x5A, 0x92},
-                         {'W', 0x5A, 0x82}});
-  return out;
+  return Concat({out, Address(address), Writes(kProgramPageExecute)});
 }
 
 std::vector<std::pair<uint16_t, uint16_t>> gPagesLoaded;
@@ -84,8 +77,7 @@ TEST_F(ChipFlash, KeyAreaSaveReadsEighteenPagesEndingShort) {
   std::vector<Step> expected = kPreamble;
   for (int p = 0; p < 18; ++p) {
     uint32_t a = 0x6000 + 16 * p;
-    expected =
-        Concat({expected, ReadPageList(a >> 16, (a >> 8) & 0xFF, a & 0xFF, p == 17 ? 14 : 16)});
+    expected = Concat({expected, ReadPageList(a, p == 17 ? 14 : 16)});
   }
   expected = Concat({expected, kPostamble});
   EXPECT_EQ(Issued(), expected);
@@ -105,7 +97,7 @@ TEST_F(ChipFlash, KeyAreaWriteSetsTheLatchOnceAndFillsTheShortPage) {
   data0.reserve(16);
   for (int i = 0; i < 16; ++i)
     data0.push_back(static_cast<uint8_t>(i * 7));
-  EXPECT_EQ(first, ProgramPageList(false, data0, 0x00, 0x60, 0x00));
+  EXPECT_EQ(first, ProgramPageList(false, data0, 0x6000));
   std::vector<Step> last(issued.begin() + 8 + 17 * kPageWrites,
                          issued.begin() + 8 + 18 * kPageWrites);
   std::vector<uint8_t> data17;
@@ -113,7 +105,7 @@ TEST_F(ChipFlash, KeyAreaWriteSetsTheLatchOnceAndFillsTheShortPage) {
     data17.push_back(static_cast<uint8_t>(i * 7));
   data17.push_back(0xFF);
   data17.push_back(0xFF);
-  EXPECT_EQ(last, ProgramPageList(false, data17, 0x00, 0x61, 0x10));
+  EXPECT_EQ(last, ProgramPageList(false, data17, 0x6110));
 }
 
 TEST_F(ChipFlash, FirmwareWriteProgramsEveryPageWithProgress) {
@@ -128,14 +120,11 @@ TEST_F(ChipFlash, FirmwareWriteProgramsEveryPageWithProgress) {
   auto page = [&](std::ptrdiff_t p) {
     return std::vector<Step>(issued.begin() + 8 + 28 * p, issued.begin() + 8 + 28 * (p + 1));
   };
-  EXPECT_EQ(page(0), ProgramPageList(true, std::vector<uint8_t>(image.begin(), image.begin() + 16),
-                                     0, 0, 0));
-  EXPECT_EQ(page(1),
-            ProgramPageList(true, std::vector<uint8_t>(image.begin() + 16, image.begin() + 32), 0,
-                            0, 0x10));
+  EXPECT_EQ(page(0), ProgramPageList(true, {image.begin(), image.begin() + 16}, 0));
+  EXPECT_EQ(page(1), ProgramPageList(true, {image.begin() + 16, image.begin() + 32}, 0x10));
   std::vector<uint8_t> last(image.begin() + 32, image.end());
   last.resize(16, 0xFF);
-  EXPECT_EQ(page(2), ProgramPageList(true, last, 0, 0, 0x20));
+  EXPECT_EQ(page(2), ProgramPageList(true, last, 0x20));
   EXPECT_EQ(std::vector<Step>(issued.end() - 2, issued.end()), kPostamble);
 
   // The hook comes once per page, with the data in and the address not yet written.
@@ -149,7 +138,7 @@ TEST_F(ChipFlash, FirmwareReadBackReadsTheShortLastPageOnly) {
   // 1086 full pages and one of 5 bytes at 0x43E0.
   ASSERT_EQ(issued.size(), 8u + 1087u * 9u + 1086u * 16u + 5u + 2u);
   std::vector<Step> tail(issued.end() - 2 - 14, issued.end() - 2);
-  EXPECT_EQ(tail, ReadPageList(0x00, 0x43, 0xE0, 5));
+  EXPECT_EQ(tail, ReadPageList(0x43E0, 5));
   for (uint32_t i = 0; i < 17381; ++i)
     ASSERT_EQ(gReadBack[i], platform.Chip().flash[i]) << i;
 }

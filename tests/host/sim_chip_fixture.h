@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "register_lists.h"
 #include "sim/bridge_chip.h"
 
 class ChipModel : public ::testing::Test {
@@ -17,34 +18,37 @@ protected:
   void PowerOn(const sim::ChipConfig &config) { sim::ChipPowerOn(chip, config); }
 
   void W(uint8_t reg, uint8_t value) { sim::ChipWrite(chip, reg, value); }
+  template <size_t N> void W(const ExpectedWrite (&list)[N]) {
+    for (const ExpectedWrite &w : list)
+      W(w.reg, w.value);
+  }
   uint8_t R(uint8_t reg) { return sim::ChipRead(chip, reg); }
   void Bank(uint8_t bank) { W(0xFF, bank); }
-  void Grant() { Bank(0x80), W(0xEE, 0x01); }
+  void Grant() { W(kTakeAccess); }
   void Revoke() { Bank(0x80), W(0xEE, 0x00); }
+  void ResetController() { W(kControllerReset); }
   void Configure(uint8_t byte = 0x51) {
     Grant();
-    W(0x5A, 0x82), W(0x5E, 0xC0), W(0x58, 0x00), W(0x59, byte), W(0x5A, 0x92), W(0x5A, 0x82);
+    for (const ExpectedWrite &w : kConfigure)
+      W(w.reg, w.reg == 0x59 ? byte : w.value);
   }
   void Address(uint32_t a) { W(0x5B, a >> 16), W(0x5C, (a >> 8) & 0xFF), W(0x5D, a & 0xFF); }
-  void SetLatch() { W(0x5A, 0x86), W(0x5A, 0x82); }
+  void SetLatch() { W(kSetLatch); }
   // The erase command alone, without the latch: callers decide about the latch.
   void EraseCommand() { Address(0), W(0x5A, 0x83), W(0x5A, 0x82); }
   static void WaitOutErase() { sim::gSimNowMicros += sim::kEraseBusyMicros; }
   void Fill(const std::vector<uint8_t> &data) {
-    W(0x5E, 0xEF), W(0x5A, 0xA2), W(0x5A, 0x82), W(0x58, 0x01);
+    W(kProgramPageOpen);
     for (uint8_t b : data)
       W(0x59, b);
   }
-  void ProgramCommand(uint32_t address) {
-    Address(address), W(0x5E, 0xE0), W(0x5A, 0x92), W(0x5A, 0x82);
-  }
+  void ProgramCommand(uint32_t address) { Address(address), W(kProgramPageExecute); }
   void Program(uint32_t address, const std::vector<uint8_t> &data) {
     Fill(data);
     ProgramCommand(address);
   }
   std::vector<uint8_t> Read(uint32_t address, int count) {
-    W(0x5E, 0x6F), W(0x5A, 0xA2), W(0x5A, 0x82), Address(address), W(0x5A, 0x92), W(0x5A, 0x82);
-    W(0x58, 0x01);
+    W(kReadPageOpen), Address(address), W(kReadPageStart);
     std::vector<uint8_t> out;
     out.reserve(count);
     for (int i = 0; i < count; ++i)

@@ -42,7 +42,7 @@ TEST_F(ChipModel, LatchClearedOnlyByWriteDisableOrControllerReset) {
   EXPECT_EQ(chip.erases, 0u) << "0x8A clears the latch";
 
   SetLatch();
-  Bank(0x90), W(0x02, 0xDF), W(0x02, 0xFF), Bank(0x80);
+  ResetController();
   EraseCommand();
   EXPECT_EQ(chip.erases, 0u) << "the controller reset clears the latch";
 
@@ -63,7 +63,7 @@ TEST_F(ChipModel, LatchClearedOnlyByWriteDisableOrControllerReset) {
 TEST_F(ChipModel, ResetEmptiesTheFifoButKeepsTheConfiguration) {
   ErasedAndReady();
   Fill({1, 2, 3});
-  Bank(0x90), W(0x02, 0xDF), W(0x02, 0xFF), Bank(0x80);
+  ResetController();
   SetLatch();
   W(0x59, 9);
   ProgramCommand(0x100);
