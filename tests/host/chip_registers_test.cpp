@@ -1,5 +1,6 @@
-// Register access over the SMBus: the exact Execute parameters of the two primitives. The identity
-// reads' transaction lists are part of the whole runs in command_sequence_test.
+// Register access over the SMBus: the exact Execute parameters of the two primitives, and what a
+// read gives when it does not reach the chip. The identity reads' transaction lists are part of
+// the whole runs in command_sequence_test.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -75,23 +76,34 @@ TEST_F(Registers, WriteIsOneByteWrite) {
   EXPECT_EQ(platform.Chip().bank, 0xD2);
 }
 
-TEST_F(Registers, FailedReadYieldsFF) {
-  platform.Chip().registers[0][0x10] = 0x00;
-  platform.Bus().faults.failFrom = 0;
-  EXPECT_EQ(ReadRegister(0x10), 0xFF);
-}
-
-TEST(RegistersWithoutBus, SearchFailuresAndNoAccessWithoutAnInterface) {
-  sim::HostOptions options;
-  options.smbusControllers = 0;
-  sim::HostPlatform platform(options);
-  SetSystemTable(platform.SystemTable());
-  ResetChipBus();
-  EXPECT_EQ(LocateChipBus(), EFI_PROTOCOL_ERROR);
-  EXPECT_EQ(ReadRegister(0x00), 0xFF);
-  WriteRegister(0xFF, 0x80);
-  ReleaseChipBus();
-  EXPECT_TRUE(platform.PoolBalanced());
+// A read that does not reach the chip gives 0xFF, whatever the register holds: a transfer that
+// fails, or no interface after a failed bus search. Writes then go nowhere.
+TEST(RegistersOffTheBus, FailedReadsGiveFF) {
+  struct Case {
+    const char *what;
+    sim::HostOptions options;
+    EFI_STATUS located;
+  };
+  std::vector<Case> cases(3);
+  cases[0] = {"transfers fail", {}, EFI_SUCCESS};
+  cases[0].options.faults.failFrom = 0;
+  cases[1] = {"no controller", {}, EFI_PROTOCOL_ERROR};
+  cases[1].options.smbusControllers = 0;
+  cases[2] = {"HandleProtocol refused", {}, EFI_PROTOCOL_ERROR};
+  cases[2].options.handleProtocolFails = true;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    sim::HostPlatform platform(c.options);
+    SetSystemTable(platform.SystemTable());
+    ResetChipBus();
+    EXPECT_EQ(LocateChipBus(), c.located);
+    platform.Chip().registers[0][0x10] = 0x00;
+    EXPECT_EQ(ReadRegister(0x10), 0xFF);
+    WriteRegister(0xFF, 0x80);
+    EXPECT_EQ(platform.Chip().bank, 0);
+    ReleaseChipBus();
+    EXPECT_TRUE(platform.PoolBalanced());
+  }
 }
 
 } // namespace

@@ -113,32 +113,65 @@ TEST(CommandSequence, VersionQueryUsesTheFirstOfTwoControllers) {
   EXPECT_EQ(p.Controllers()[1]->transactions + p.Controllers()[1]->rejected, 0u);
 }
 
+// Each way the bus search fails: no controller (for /s and /f), HandleProtocol refused, no pool
+// for the handle list. Exit 24 and the message; the list goes back where there was one.
 TEST(CommandSequence, BusSearchFailures) {
-  {
-    sim::HostOptions none;
-    none.smbusControllers = 0;
-    sim::HostPlatform p(none);
-    const std::string notFound =
-        "print \"\\r\\n VTQ_001D VTQ_HandleProtocol EFI_PROTOCOL_ERROR= Not Found\"\n";
-    EXPECT_EQ(Sequence(p, {"Panelup.efi", "/s"}, 24), kBanner + notFound);
-    EXPECT_EQ(Sequence(p, {"Panelup.efi", "/f", "2", "6"}, 24),
+  const std::string notFound =
+      "print \"\\r\\n VTQ_001D VTQ_HandleProtocol EFI_PROTOCOL_ERROR= Not Found\"\n";
+  struct Case {
+    const char *what;
+    sim::HostOptions options;
+    std::vector<std::string> args;
+    std::string text;
+  };
+  std::vector<Case> cases(4);
+  cases[0] = {"no controller", {}, {"Panelup.efi", "/s"}, kBanner + notFound};
+  cases[1] = {"no controller, /f",
+              {},
+              {"Panelup.efi", "/f", "2", "6"},
               kBanner + "clear\nattribute 0F\nSetVariable PanelupResult 00 (0) -> Not Found\n" +
-                  notFound + "SetVariable PanelupResult 07 (79) -> Success\n");
-  }
-  sim::HostOptions failing;
-  failing.handleProtocolFails = true;
-  sim::HostPlatform p(failing);
-  EXPECT_EQ(Sequence(p, {"Panelup.efi", "/s"}, 24), kBanner + R"(alloc 8
+                  notFound + "SetVariable PanelupResult 07 (79) -> Success\n"};
+  cases[0].options.smbusControllers = cases[1].options.smbusControllers = 0;
+  cases[2] = {"HandleProtocol refused", {}, {"Panelup.efi", "/s"}, kBanner + R"(alloc 8
 print "\r\n VTQ_001C HandleProtocol  NG = Unsupported \r\n"
 free 8
-)");
+)"};
+  cases[2].options.handleProtocolFails = true;
+  cases[3] = {"no pool for the handle list",
+              {},
+              {"Panelup.efi", "/s"},
+              kBanner + R"(alloc 8 -> Out of Resources
+print "\r\n VTQ_001D VTQ_HandleProtocol EFI_PROTOCOL_ERROR= Out of Resources"
+)"};
+  cases[3].options.failAllocationNumber = 2; // the banner's buffer is the first
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    sim::HostPlatform p(c.options);
+    EXPECT_EQ(Sequence(p, c.args, 24), c.text);
+  }
 }
 
-TEST(CommandSequence, SwitchesThatDoNothing) {
+// Every argument count with no command in it, and the switches that are none: the banner and
+// the exit status alone, the chip never addressed. No arguments at all: not even the banner.
+TEST(CommandSequence, CountsAndSwitchesThatDoNothing) {
+  struct Case {
+    std::vector<std::string> args;
+    int64_t exit;
+    std::string text;
+  };
+  const Case cases[] = {
+      {{}, 0, ""},
+      {{"Panelup.efi", "/x"}, 0, kBanner},
+      {{"Panelup.efi", "/\u00e9"}, 0, kBanner},
+      {{"Panelup.efi", "/f", "2"}, 31, kBanner},
+      {{"Panelup.efi", "/g", "123"}, 31, kBanner},
+      {{"Panelup.efi", "/q", "2", "6"}, 255, kBanner + "clear\n"},
+      {{"Panelup.efi", "/f", "2", "6", "7"}, 0, kBanner},
+      {{"Panelup.efi", "/s", "x", "y", "z", "w"}, 0, kBanner},
+  };
   sim::HostPlatform p;
-  EXPECT_EQ(Sequence(p, {"Panelup.efi", "/x"}, 0), kBanner);
-  EXPECT_EQ(Sequence(p, {"Panelup.efi", "/q", "2", "6"}, 255), kBanner + "clear\n");
-  EXPECT_EQ(Sequence(p, {"Panelup.efi", "/f", "2", "6", "7"}, 0), kBanner);
+  for (const Case &c : cases)
+    EXPECT_EQ(Sequence(p, c.args, c.exit), c.text) << c.args.size() << " arguments";
 }
 
 // /f up to the chip id check, where a chip that is not there or not ours stops it. @F marks each
