@@ -162,13 +162,6 @@ TEST(Run, LoadOptionsWithAndWithoutProgramName) {
     HostPlatform p(o);
     EXPECT_EQ(p.Run({}), c.status) << "options '" << c.options << "'";
   }
-  HostOptions o;
-  o.arguments = sim::ArgumentSource::LoadOptions;
-  o.rawLoadOptions = "/f 2 6";
-  HostPlatform p(o);
-  EXPECT_EQ(p.Run({}), 0);
-  EXPECT_TRUE(ScreenHas(p, "VTQ_005C Compare  pass!"));
-  EXPECT_EQ(p.Cmos(0x72), 19) << "entry 6, 2.6.19, flashed";
 }
 
 TEST(Run, RepeatedRunsOnOneMachine) {

@@ -70,17 +70,6 @@ TEST(OperandValue, ReadsAsAtoiOnThirtyTwoBits) {
     EXPECT_EQ(OperandValue(c.operand), c.want) << "\"" << c.operand << "\"";
 }
 
-TEST(OperandValue, LowByteGivesTheRequestedVersionByte) {
-  const struct {
-    const char *operand;
-    uint8_t want;
-  } cases[] = {
-      {"2", 2}, {"258", 2}, {"-1", 255}, {"255", 255}, {"256", 0}, {"10000000000", 0},
-  };
-  for (const auto &c : cases)
-    EXPECT_EQ(static_cast<uint8_t>(OperandValue(c.operand)), c.want) << "\"" << c.operand << "\"";
-}
-
 class AccessCode : public testing::Test {
 protected:
   // The build's default code, copied here by hand.

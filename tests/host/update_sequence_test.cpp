@@ -164,15 +164,32 @@ attribute 0F
 SetVariable PanelupResult 07 (86) -> Success
 )";
 
+// The same run however the request comes: the switch in either case, a CID whose low byte is 2,
+// the arguments in the loaded image's options as a boot manager passes them.
 TEST(UpdateSequence, UpdateOfTheRequestedImage) {
-  sim::HostPlatform p;
-  EXPECT_EQ(p.Run({"Panelup.efi", "/f", "2", "6"}), 0);
-  EXPECT_EQ(EventText(p.Events()), kFlash26);
-  EXPECT_TRUE(FlashHolds(p, 6));
-  EXPECT_TRUE(sim::KeyAreaIntact(p.Chip()));
-  EXPECT_EQ(p.Chip().erases, 1u);
-  EXPECT_EQ(p.RowText(7), " VTQ_002E  =====Updating LT7911D  100 % percent =====");
-  EXPECT_TRUE(p.PoolBalanced());
+  struct Case {
+    std::vector<std::string> args;
+    const char *loadOptions;
+  };
+  const Case cases[] = {{{"Panelup.efi", "/f", "2", "6"}, nullptr},
+                        {{"Panelup.efi", "/F", "258", "6"}, nullptr},
+                        {{}, "/f 2 6"}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.loadOptions ? c.loadOptions : c.args[2]);
+    sim::HostOptions o;
+    if (c.loadOptions) {
+      o.arguments = sim::ArgumentSource::LoadOptions;
+      o.rawLoadOptions = c.loadOptions;
+    }
+    sim::HostPlatform p(o);
+    EXPECT_EQ(p.Run(c.args), 0);
+    EXPECT_EQ(EventText(p.Events()), kFlash26);
+    EXPECT_TRUE(FlashHolds(p, 6));
+    EXPECT_TRUE(sim::KeyAreaIntact(p.Chip()));
+    EXPECT_EQ(p.Chip().erases, 1u);
+    EXPECT_EQ(p.RowText(7), " VTQ_002E  =====Updating LT7911D  100 % percent =====");
+    EXPECT_TRUE(p.PoolBalanced());
+  }
 }
 
 // 17,344 bytes are whole pages: no fill bytes go out and every page reads back all sixteen.

@@ -120,21 +120,6 @@ TEST(Update, BusFailingMidwayIsNeverASuccess) {
   }
 }
 
-TEST(Update, RequestsResolveThroughTheCatalogue) {
-  {
-    sim::HostPlatform p;
-    EXPECT_EQ(p.Run({"Panelup.efi", "/f", "9", "9"}), 0);
-    EXPECT_TRUE(Contains(p.OutputText(), "to [ 02.04.10 ]"));
-    EXPECT_TRUE(FlashHolds(p, 4));
-  }
-  {
-    sim::HostPlatform p;
-    EXPECT_EQ(p.Run({"Panelup.efi", "/F", "258", "6"}), 0);
-    EXPECT_TRUE(Contains(p.OutputText(), "to [ 02.06.19 ]"));
-    EXPECT_TRUE(FlashHolds(p, 6));
-  }
-}
-
 TEST(Update, SecondRunStartsFromTheDefaultSelectionAgain) {
   sim::HostPlatform p;
   EXPECT_EQ(p.Run({"Panelup.efi", "/f", "2", "8"}), 0);
