@@ -100,26 +100,6 @@ SetVariable PanelupResult 07 (88) -> Success
   }
 }
 
-TEST(Update, BusFailingMidwayIsNeverASuccess) {
-  uint64_t total = 0;
-  {
-    sim::HostPlatform clean;
-    ASSERT_EQ(clean.Run({"Panelup.efi", "/f", "2", "6"}), 0);
-    total = clean.Recorded<sim::Transaction>().size();
-  }
-  // From the erase on, at tenths of the run: firmware write, key write-back, read-backs.
-  for (uint64_t tenth = 1; tenth < 10; ++tenth) {
-    sim::HostOptions o;
-    o.faults.failFrom = total * tenth / 10;
-    sim::HostPlatform p(o);
-    int64_t status = p.Run({"Panelup.efi", "/f", "2", "6"});
-    EXPECT_EQ(status, 248) << o.faults.failFrom;
-    EXPECT_FALSE(Contains(p.OutputText(), "upgrade success")) << o.faults.failFrom;
-    EXPECT_EQ(p.EcBytes().back(), 0x8C) << o.faults.failFrom;
-    EXPECT_TRUE(p.PoolBalanced());
-  }
-}
-
 TEST(Update, SecondRunStartsFromTheDefaultSelectionAgain) {
   sim::HostPlatform p;
   EXPECT_EQ(p.Run({"Panelup.efi", "/f", "2", "8"}), 0);
