@@ -98,7 +98,7 @@ for n in 1 2 3; do check "boot $n of Linux ran the scenario" test -f "$(b $n)/re
 check "status without a record: exit 3, says so" \
   eval 'exit_is 1 status-none 3 && says 1 status-none "No result"'
 check "status --json of a record without a bus: exit 24, nulls for what the run never read" \
-  eval 'exit_is 1 status-planted 24 && says_line_re 1 status-planted "\{\"cid\":2,\"pid\":6,\"exit\":24,\"result\":\"no-smbus-controller\",\"from\":null,\"to\":null,\"time\":null\}"'
+  eval 'exit_is 1 status-planted 24 && says_line_re 1 status-planted "\{\"cid\":2,\"pid\":6,\"exit\":24,\"result\":\"no-smbus-controller\",\"from\":null,\"to\":null,\"time\":null,\"then\":null,\"attempts\":null,\"build\":null,\"new_firmware_running\":false\}"'
 check "schedule 2 256: exit 2, names the PID, entries unchanged" \
   eval 'exit_is 1 bad-pid 2 && says 1 bad-pid "PID must be a decimal number from 0 to 255" && same_entries 1 before-bad bad-pid'
 check "schedule x 6: exit 2, names the CID, entries unchanged" \
@@ -123,7 +123,7 @@ check "round 2 scheduled (removing round 1's record)" exit_is 2 schedule 0
 
 # Boot 3: the bus failed from transaction 12000 on, during the firmware write.
 check "round 2 status --json: exit 248, compare-failed, the versions" \
-  eval 'exit_is 3 status 248 && says_line_re 3 status "\{\"cid\":2,\"pid\":6,\"exit\":248,\"result\":\"compare-failed\",\"from\":\"02\.06\.12\",\"to\":\"02\.06\.19\",\"time\":(null|\"[0-9T:-]{19}\")\}"'
+  eval 'exit_is 3 status 248 && says_line_re 3 status "\{\"cid\":2,\"pid\":6,\"exit\":248,\"result\":\"compare-failed\",\"from\":\"02\.06\.12\",\"to\":\"02\.06\.19\",\"time\":(null|\"[0-9T:-]{19}\"),\"then\":(null|\"[a-z-]+\"),\"attempts\":(null|[0-9]),\"build\":(null|\"[^\"]+\"),\"new_firmware_running\":false\}"'
 check "round 2 status --keep removed the entry, kept the staged image" \
   eval 'none_left 3 after-status && fact_is 3 staged-after-status present'
 check "EC port: round 1 passed (8B 8A), round 2 failed (8B 8C)" test "$ec" = "8B 8A 8B 8C"
