@@ -37,7 +37,8 @@ struct EFI_BOOT_SERVICES {
   void *ExitBootServices;
   void *GetNextMonotonicCount;
   EFI_STATUS(EFIAPI *Stall)(UINTN Microseconds);
-  void *SetWatchdogTimer;
+  EFI_STATUS(EFIAPI *SetWatchdogTimer)
+  (UINTN Timeout, uint64_t WatchdogCode, UINTN DataSize, CHAR16 *WatchdogData);
   void *ConnectController;
   void *DisconnectController;
   void *OpenProtocol;
@@ -58,6 +59,7 @@ static_assert(offsetof(EFI_BOOT_SERVICES, HandleProtocol) == 152);
 static_assert(offsetof(EFI_BOOT_SERVICES, LoadImage) == 200);
 static_assert(offsetof(EFI_BOOT_SERVICES, StartImage) == 208);
 static_assert(offsetof(EFI_BOOT_SERVICES, Stall) == 248);
+static_assert(offsetof(EFI_BOOT_SERVICES, SetWatchdogTimer) == 256);
 static_assert(offsetof(EFI_BOOT_SERVICES, OpenProtocol) == 280);
 static_assert(offsetof(EFI_BOOT_SERVICES, LocateHandleBuffer) == 312);
 static_assert(offsetof(EFI_BOOT_SERVICES, LocateProtocol) == 320);

@@ -1,4 +1,5 @@
-// The runtime services table; only GetTime and the variable services are called.
+// The runtime services table; the clock, the wake alarm, the variable services and the reset are
+// called.
 #pragma once
 
 #include "uefi/efi_types.h"
@@ -19,30 +20,42 @@ struct EFI_TIME {
 static_assert(offsetof(EFI_TIME, Nanosecond) == 8);
 static_assert(sizeof(EFI_TIME) == 16);
 
+enum EFI_RESET_TYPE : uint32_t {
+  EfiResetCold = 0,
+  EfiResetWarm = 1,
+  EfiResetShutdown = 2,
+  EfiResetPlatformSpecific = 3,
+};
+
 struct EFI_RUNTIME_SERVICES {
   using GetTime_t = EFI_STATUS(EFIAPI *)(EFI_TIME *Time, void *Capabilities);
+  using SetWakeupTime_t = EFI_STATUS(EFIAPI *)(BOOLEAN Enable, EFI_TIME *Time);
   using GetVariable_t = EFI_STATUS(EFIAPI *)(const CHAR16 *VariableName, const EFI_GUID *VendorGuid,
                                              uint32_t *Attributes, UINTN *DataSize, void *Data);
   using SetVariable_t = EFI_STATUS(EFIAPI *)(const CHAR16 *VariableName, const EFI_GUID *VendorGuid,
                                              uint32_t Attributes, UINTN DataSize, const void *Data);
+  // Does not return.
+  using ResetSystem_t = void(EFIAPI *)(EFI_RESET_TYPE ResetType, EFI_STATUS ResetStatus,
+                                       UINTN DataSize, void *ResetData);
 
   EFI_TABLE_HEADER Hdr;
   GetTime_t GetTime;
   void *SetTime;
   void *GetWakeupTime;
-  void *SetWakeupTime;
+  SetWakeupTime_t SetWakeupTime;
   void *SetVirtualAddressMap;
   void *ConvertPointer;
   GetVariable_t GetVariable;
   void *GetNextVariableName;
   SetVariable_t SetVariable;
   void *GetNextHighMonotonicCount;
-  void *ResetSystem;
+  ResetSystem_t ResetSystem;
   void *UpdateCapsule;
   void *QueryCapsuleCapabilities;
   void *QueryVariableInfo;
 };
 static_assert(offsetof(EFI_RUNTIME_SERVICES, GetTime) == 24);
+static_assert(offsetof(EFI_RUNTIME_SERVICES, SetWakeupTime) == 48);
 static_assert(offsetof(EFI_RUNTIME_SERVICES, GetVariable) == 72);
 static_assert(offsetof(EFI_RUNTIME_SERVICES, GetNextVariableName) == 80);
 static_assert(offsetof(EFI_RUNTIME_SERVICES, SetVariable) == 88);

@@ -49,3 +49,20 @@ EFI_STATUS GetTime(EFI_TIME *time) {
     return EFI_UNSUPPORTED;
   return gRT->GetTime(time, nullptr);
 }
+
+EFI_STATUS SetWakeupTime(bool enable, EFI_TIME *time) {
+  if (gRT == nullptr || gRT->SetWakeupTime == nullptr)
+    return EFI_UNSUPPORTED;
+  return gRT->SetWakeupTime(enable ? 1 : 0, time);
+}
+
+void ResetSystem(EFI_RESET_TYPE type) {
+  if (gRT != nullptr && gRT->ResetSystem != nullptr)
+    gRT->ResetSystem(type, EFI_SUCCESS, 0, nullptr);
+}
+
+EFI_STATUS SetWatchdogTimer(UINTN seconds) {
+  if (gBS == nullptr || gBS->SetWatchdogTimer == nullptr)
+    return EFI_UNSUPPORTED;
+  return gBS->SetWatchdogTimer(seconds, 0, 0, nullptr);
+}

@@ -17,6 +17,14 @@ EFI_STATUS HandleProtocol(EFI_HANDLE handle, const EFI_GUID &protocol, void **if
 
 // The real-time clock's date and time; the capabilities are not asked for.
 EFI_STATUS GetTime(EFI_TIME *time);
+// The clock's alarm that switches the machine on again (from the soft-off state, where the
+// platform can).
+EFI_STATUS SetWakeupTime(bool enable, EFI_TIME *time);
+// Resets the machine or switches it off; does not return on a firmware that provides it.
+void ResetSystem(EFI_RESET_TYPE type);
+// The boot services' watchdog: `seconds` from now it resets the machine; 0 disarms it. Code 0 and
+// no data, as the boot manager arms it.
+EFI_STATUS SetWatchdogTimer(UINTN seconds);
 
 // Variable services. GetVariable takes the buffer's size in *size and leaves the variable's size
 // there (on EFI_BUFFER_TOO_SMALL, the size it needs); a size of 0 to SetVariable deletes.

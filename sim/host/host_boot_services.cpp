@@ -153,6 +153,17 @@ EFI_STATUS EFIAPI Stall(UINTN microseconds) {
   return EFI_SUCCESS;
 }
 
+// Nothing fires on the host: the call is recorded, and the watchdog's state kept for tests.
+EFI_STATUS EFIAPI SetWatchdogTimer(UINTN timeout, uint64_t /*code*/, UINTN dataSize,
+                                   CHAR16 *data) {
+  HostPlatform::State &s = ActiveState();
+  s.events.emplace_back(WatchdogCall{timeout});
+  if (dataSize != 0 && data == nullptr)
+    return EFI_INVALID_PARAMETER;
+  s.watchdogSeconds = timeout;
+  return EFI_SUCCESS;
+}
+
 } // namespace
 
 EFI_STATUS AddProtocol(HostPlatform::State &s, EFI_HANDLE *handle, const EFI_GUID &guid,
@@ -182,6 +193,7 @@ void InstallBootServices(HostPlatform::State &s) {
   bs.InstallProtocolInterface = InstallProtocolInterface;
   bs.HandleProtocol = HandleProtocol;
   bs.Stall = Stall;
+  bs.SetWatchdogTimer = SetWatchdogTimer;
   bs.LocateHandleBuffer = LocateHandleBuffer;
   bs.LocateProtocol = LocateProtocol;
 }

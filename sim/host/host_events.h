@@ -1,6 +1,7 @@
 // What the host platform saw during a run, as one ordered log: console calls, SMBus
-// transactions, port accesses, Stall calls, pool calls and variable calls, each an Event in the
-// order made, so a test can state a whole run as the list of what happened.
+// transactions, port accesses, Stall calls, pool calls, variable calls, the watchdog, the wake
+// alarm and the reset, each an Event in the order made, so a test can state a whole run as the
+// list of what happened.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +9,7 @@
 #include <variant>
 
 #include "sim/sim_bus.h"
+#include "uefi/runtime_services.h"
 
 namespace sim {
 
@@ -54,6 +56,24 @@ struct VariableCall {
   EFI_STATUS status = 0;
 };
 
-using Event = std::variant<ConsoleCall, Transaction, PortAccess, StallCall, PoolCall, VariableCall>;
+// SetWatchdogTimer: the timeout it was given, 0 to disarm.
+struct WatchdogCall {
+  uint64_t seconds = 0;
+};
+
+// SetWakeupTime.
+struct WakeupCall {
+  bool enable = false;
+  EFI_TIME time{}; // as given (zero when none was)
+  EFI_STATUS status = 0;
+};
+
+// ResetSystem: always the run's last event.
+struct ResetCall {
+  EFI_RESET_TYPE type = EfiResetCold;
+};
+
+using Event = std::variant<ConsoleCall, Transaction, PortAccess, StallCall, PoolCall, VariableCall,
+                           WatchdogCall, WakeupCall, ResetCall>;
 
 } // namespace sim

@@ -93,6 +93,11 @@ void SetArguments(HostPlatform::State &s, const std::vector<std::string> &args) 
     s.loadOptions = Utf8ToUcs2(*s.options.rawLoadOptions);
   s.loadedImage.LoadOptions = s.loadOptions.data();
   s.loadedImage.LoadOptionsSize = static_cast<uint32_t>((s.loadOptions.size() + 1) * 2);
+  if (s.options.loadOptionBytes) {
+    s.loadOptionBytes = *s.options.loadOptionBytes;
+    s.loadedImage.LoadOptions = s.loadOptionBytes.data();
+    s.loadedImage.LoadOptionsSize = static_cast<uint32_t>(s.loadOptionBytes.size());
+  }
 }
 
 } // namespace
@@ -135,10 +140,18 @@ int64_t HostPlatform::Run(const std::vector<std::string> &args) {
   for (const auto &bus : s.buses)
     BusResetCounters(*bus);
   SetArguments(s, args);
+  // The watchdog as the launcher leaves it: the boot manager arms five minutes before a boot
+  // option, the shell disarms it for its commands.
+  s.watchdogSeconds = s.options.arguments == ArgumentSource::LoadOptions ? 300 : 0;
   s.runStartMicros = gSimNowMicros;
-  EFI_STATUS status = EfiMain(s.image, &s.systemTable);
+  int64_t status = kRunEndedByReset;
+  try {
+    status = static_cast<int64_t>(EfiMain(s.image, &s.systemTable));
+  } catch (const ResetUnwind &) {
+    // The tool's frames are gone, as they are on a machine; what it left stays to be looked at.
+  }
   s.runEndMicros = gSimNowMicros;
-  return static_cast<int64_t>(status);
+  return status;
 }
 
 HostOptions &HostPlatform::Options() {

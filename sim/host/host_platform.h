@@ -57,6 +57,9 @@ struct HostOptions {
   // With LoadOptions: the option string as given (UTF-8), as a boot manager passes it, instead of
   // the run's arguments joined by spaces.
   std::optional<std::string> rawLoadOptions;
+  // With LoadOptions: the option data's bytes exactly as stored (no conversion, no NUL added),
+  // e.g. ASCII from efibootmgr without -u, or binary data. Takes precedence over rawLoadOptions.
+  std::optional<std::string> loadOptionBytes;
   bool failAllAllocations = false;   // every AllocatePool gives EFI_OUT_OF_RESOURCES
   uint64_t failAllocationNumber = 0; // 1-based AllocatePool call (over the platform's life) that
                                      // fails; 0: none
@@ -68,7 +71,13 @@ struct HostOptions {
   bool variableDeletesFail = false;  // deletes give EFI_WRITE_PROTECTED
   EFI_TIME clock{2026, 12, 9, 14, 30, 5, 0, 0, 0, 0, 0}; // what GetTime gives
   bool getTimeFails = false;                             // GetTime gives EFI_DEVICE_ERROR
+  bool setWakeupTimeFails = false; // SetWakeupTime gives EFI_UNSUPPORTED, as on the many machines
+                                   // whose clock cannot switch them on
 };
+
+// What Run gives when the tool called ResetSystem, which does not return: the run ended there,
+// with the ResetCall as its last event and everything else as it was at that moment.
+constexpr int64_t kRunEndedByReset = INT64_MIN;
 
 // A UEFI variable as the store keeps it.
 struct StoredVariable {
@@ -95,7 +104,7 @@ public:
   HostPlatform &operator=(const HostPlatform &) = delete;
 
   // Runs EfiMain with `args` (UTF-8, converted to UCS-2; args[0] is the program name) and returns
-  // its EFI_STATUS as a signed value.
+  // its EFI_STATUS as a signed value, or kRunEndedByReset.
   int64_t Run(const std::vector<std::string> &args);
   // Options stay live: allocation failures and handleProtocolFails are read at each call.
   HostOptions &Options();
@@ -142,6 +151,9 @@ public:
   // Every controller in handle order; Bus() is the first.
   std::vector<SimBus *> Controllers();
   uint64_t RunMicros() const; // simulated time the last run took (see gSimNowMicros)
+  // The watchdog's timeout as the last run left it (0: off); each run starts with what its
+  // launcher sets: 300 s from a boot option (LoadOptions), off from a shell.
+  uint64_t WatchdogSeconds() const;
 
   // The UEFI system table as the tool sees it.
   EFI_SYSTEM_TABLE *SystemTable();

@@ -99,6 +99,10 @@ uint64_t HostPlatform::RunMicros() const {
   return state_->runEndMicros - state_->runStartMicros;
 }
 
+uint64_t HostPlatform::WatchdogSeconds() const {
+  return state_->watchdogSeconds;
+}
+
 EFI_SYSTEM_TABLE *HostPlatform::SystemTable() {
   return &state_->systemTable;
 }

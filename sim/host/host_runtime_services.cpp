@@ -1,5 +1,6 @@
-// Runtime services of the host platform: a clock, and a variable store with the UEFI rules on
-// names, attributes and sizes, and injected failures. Nothing else of the table is provided.
+// Runtime services of the host platform: a clock with a wake alarm, a variable store with the
+// UEFI rules on names, attributes and sizes, injected failures, and ResetSystem, which ends the
+// run. Nothing else of the table is provided.
 #include <algorithm>
 #include <cstring>
 
@@ -105,6 +106,35 @@ EFI_STATUS EFIAPI GetTime(EFI_TIME *time, void * /*capabilities*/) {
   return EFI_SUCCESS;
 }
 
+// What a real-time clock takes: a date the calendar has, in EFI_TIME's range. Written apart from
+// the tool's own calendar, so an alarm the tool computes wrong is refused here.
+bool ClockTakes(const EFI_TIME &t) {
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (t.Year < 1900 || t.Year > 9999 || t.Month < 1 || t.Month > 12 || t.Hour > 23 ||
+      t.Minute > 59 || t.Second > 59 || t.Nanosecond > 999999999)
+    return false;
+  const bool leap = (t.Year % 4 == 0 && t.Year % 100 != 0) || t.Year % 400 == 0;
+  return t.Day >= 1 && t.Day <= kDays[t.Month - 1] + (t.Month == 2 && leap ? 1 : 0);
+}
+
+EFI_STATUS EFIAPI SetWakeupTime(BOOLEAN enable, EFI_TIME *time) {
+  HostPlatform::State &s = ActiveState();
+  EFI_STATUS status = EFI_SUCCESS;
+  if (enable && (time == nullptr || !ClockTakes(*time)))
+    status = EFI_INVALID_PARAMETER;
+  else if (s.options.setWakeupTimeFails)
+    status = EFI_UNSUPPORTED;
+  s.events.emplace_back(WakeupCall{enable != 0, time ? *time : EFI_TIME{}, status});
+  return status;
+}
+
+// Never returns: the run ends here, as a machine's does (HostPlatform::Run catches it).
+void EFIAPI ResetSystem(EFI_RESET_TYPE type, EFI_STATUS /*status*/, UINTN /*size*/,
+                        void * /*data*/) {
+  ActiveState().events.emplace_back(ResetCall{type});
+  throw ResetUnwind{};
+}
+
 } // namespace
 
 void InstallRuntimeServices(HostPlatform::State &s) {
@@ -112,6 +142,8 @@ void InstallRuntimeServices(HostPlatform::State &s) {
   rt.Hdr.Signature = 0x56524553544E5552ull; // "RUNTSERV"
   rt.Hdr.HeaderSize = sizeof(EFI_RUNTIME_SERVICES);
   rt.GetTime = GetTime;
+  rt.SetWakeupTime = SetWakeupTime;
+  rt.ResetSystem = ResetSystem;
   rt.GetVariable = GetVariable;
   rt.SetVariable = SetVariable;
 }

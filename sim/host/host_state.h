@@ -51,6 +51,9 @@ struct HostPlatform::State {
   std::vector<std::u16string> argumentText;
   std::vector<CHAR16 *> argumentVector;
   std::u16string loadOptions;
+  std::string loadOptionBytes;
+
+  uint64_t watchdogSeconds = 0; // as SetWatchdogTimer last left it
 
   // Ports.
   std::array<uint8_t, 128> cmos{};
@@ -66,6 +69,9 @@ struct HostPlatform::State {
 
 // The state of the active platform; its UEFI services act on it.
 HostPlatform::State &ActiveState();
+
+// Thrown by ResetSystem through the tool's frames, caught by Run: a reset does not return.
+struct ResetUnwind {};
 
 void InstallConsole(HostPlatform::State &s);
 void InstallBootServices(HostPlatform::State &s);

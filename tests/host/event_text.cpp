@@ -114,6 +114,20 @@ Item ItemAt(const std::vector<sim::Event> &events, size_t i, size_t &used) {
   if (const auto *p = std::get_if<sim::PoolCall>(&e))
     return Plain(std::string(p->allocate ? "alloc " : "free ") + std::to_string(p->size) +
                  (p->status == EFI_SUCCESS ? "" : " -> " + Status(p->status)));
+  if (const auto *w = std::get_if<sim::WatchdogCall>(&e))
+    return Plain("watchdog " + std::to_string(w->seconds));
+  if (const auto *w = std::get_if<sim::WakeupCall>(&e)) {
+    char time[32];
+    std::snprintf(time, sizeof time, "%04u-%02u-%02uT%02u:%02u:%02u", w->time.Year, w->time.Month,
+                  w->time.Day, w->time.Hour, w->time.Minute, w->time.Second);
+    return Plain(std::string("wakeup ") + (w->enable ? "on " : "off ") + time + " -> " +
+                 Status(w->status));
+  }
+  if (const auto *r = std::get_if<sim::ResetCall>(&e)) {
+    const char *const types[] = {"cold", "warm", "shutdown", "platform-specific"};
+    return Plain(std::string("reset ") +
+                 (r->type <= EfiResetPlatformSpecific ? types[r->type] : "?"));
+  }
   if (const auto *v = std::get_if<sim::VariableCall>(&e))
     return Plain(std::string(v->set ? "SetVariable " : "GetVariable ") + sim::Narrow(v->name) +
                  (v->set ? " " + Hex(v->attributes) : "") + " (" + std::to_string(v->size) +

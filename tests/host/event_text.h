@@ -8,6 +8,7 @@
 //   cmos[ii] = vv, cmos[ii] -> vv, ec vv, out pp vv, in pp vv    port accesses
 //   stall N
 //   GetVariable NAME (N) -> Status, SetVariable NAME AA (N) -> Status
+//   watchdog N, wakeup on|off YYYY-MM-DDTHH:MM:SS -> Status, reset cold|warm|shutdown
 // Runs of identical traffic fold into "K x {" … "}". Inside a fold the bytes that differ from one
 // page to the next show as "..": flash data (bank 0x80 registers 0x59 and 0x5F), the flash
 // address (0x5B to 0x5D) and the progress line's percentage.
