@@ -19,6 +19,8 @@ const CHAR16 *gOptionVector[kMaxArguments];
 
 // Set when the last fetch or conversion had to drop an argument or cut its text.
 bool gArgumentsCut = false;
+// Where the last GetShellArguments found them.
+ArgumentOrigin gOrigin = ArgumentOrigin::None;
 
 // Appends the UTF-8 form of `c` at `pos` if it fits before `end`; returns false when it does not.
 bool PutUtf8(uint32_t c, int &pos, int end) {
@@ -68,24 +70,81 @@ bool NamesEfiFile(const CHAR16 *word) {
   return true;
 }
 
-// Splits the loaded image's option string (UCS-2, space separated) into words. A boot manager
-// passes only the options, a shell-like launcher the program name first: the first word is taken
-// as the name only when it names an .efi file, else `programName` stands in front of every word.
+// A character a command line may hold: a tab or printable Latin-1.
+bool CommandLineChar(uint32_t c) {
+  return c == u'\t' || (c >= 0x20 && c <= 0x7E) || (c >= 0xA0 && c <= 0xFF);
+}
+
+// A boot manager hands over the option's bytes as they were stored: UCS-2 from efibootmgr -u,
+// panelupctl or the shell's bcfg, plain ASCII from efibootmgr without -u. The tool's commands are
+// ASCII, so each reading is held to printable text. The two never both fit: printable Latin-1
+// in UCS-2 has every high byte 0, which ASCII text has only at its end (one character reads the
+// same either way), and two printable ASCII bytes make a UCS-2 character far above Latin-1.
+// Binary data fits neither: a random 16-bit unit is printable Latin-1 once in about 350.
+enum class OptionText : uint8_t { Ucs2, Ascii, Neither };
+
+uint32_t Ucs2Unit(const uint8_t *bytes, UINTN i) {
+  return bytes[2 * i] | static_cast<uint32_t>(bytes[2 * i + 1]) << 8;
+}
+
+// UCS-2 up to its first NUL, which ends it (the rest is not read); without one, an even size.
+bool FitsUcs2(const uint8_t *bytes, UINTN size) {
+  for (UINTN i = 0; i < size / 2; ++i) {
+    const uint32_t c = Ucs2Unit(bytes, i);
+    if (c == 0)
+      return true;
+    if (!CommandLineChar(c))
+      return false;
+  }
+  return size % 2 == 0;
+}
+
+// Printable ASCII bytes, then nothing but NULs.
+bool FitsAscii(const uint8_t *bytes, UINTN size) {
+  UINTN i = 0;
+  for (; i < size && bytes[i] != 0; ++i)
+    if (bytes[i] >= 0x80 || !CommandLineChar(bytes[i]))
+      return false;
+  for (; i < size; ++i)
+    if (bytes[i] != 0)
+      return false;
+  return true;
+}
+
+OptionText ClassifyOptions(const uint8_t *bytes, UINTN size) {
+  if (FitsUcs2(bytes, size))
+    return OptionText::Ucs2;
+  return FitsAscii(bytes, size) ? OptionText::Ascii : OptionText::Neither;
+}
+
+// Splits the loaded image's option string (UCS-2 or ASCII, space separated) into words. A boot
+// manager passes only the options, a shell-like launcher the program name first: the first word
+// is taken as the name only when it names an .efi file, else `programName` stands in front of
+// every word. Options that are no text give no words.
 UINTN SplitLoadOptions(EFI_LOADED_IMAGE_PROTOCOL *image, const CHAR16 *programName) {
   if (!image)
     return 0;
-  UINTN chars = image->LoadOptions ? image->LoadOptionsSize / 2 : 0;
+  const auto *bytes = static_cast<const uint8_t *>(image->LoadOptions);
+  const UINTN size = bytes ? image->LoadOptionsSize : 0;
+  const OptionText form = ClassifyOptions(bytes, size);
+  if (form == OptionText::Neither) {
+    gOrigin = ArgumentOrigin::LoadOptionsRefused;
+    return 0;
+  }
+  const bool wide = form == OptionText::Ucs2;
+  UINTN chars = wide ? size / 2 : size;
   if (chars > kArgumentTextBytes - 1) {
     chars = kArgumentTextBytes - 1;
     gArgumentsCut = true;
   }
-  const CHAR16 *src = static_cast<const CHAR16 *>(image->LoadOptions);
   gOptionVector[0] = programName;
   UINTN count = 1;
   bool inWord = false;
   UINTN i = 0;
-  for (; i < chars && src[i] != 0; ++i) {
-    CHAR16 c = src[i];
+  for (; i < chars; ++i) {
+    const auto c = static_cast<CHAR16>(wide ? Ucs2Unit(bytes, i) : bytes[i]);
+    if (c == 0)
+      break;
     bool separator = c == u' ' || c == u'\t';
     gOptionText[i] = separator ? 0 : c;
     if (!separator && !inWord) {
@@ -146,21 +205,30 @@ bool ArgumentsWereCut() {
   return gArgumentsCut;
 }
 
+ArgumentOrigin ArgumentsOrigin() {
+  return gOrigin;
+}
+
 int GetShellArguments(EFI_HANDLE image, const CHAR16 *programName, char ***argv) {
   const CHAR16 *const *wideArgv = nullptr;
   UINTN wideArgc = 0;
   bool optionsCut = false;
   void *iface = nullptr;
+  gOrigin = ArgumentOrigin::None;
   if (HandleProtocol(image, kShellParametersProtocolGuid, &iface) == EFI_SUCCESS && iface) {
     auto *params = static_cast<EFI_SHELL_PARAMETERS_PROTOCOL *>(iface);
     wideArgv = params->Argv;
     wideArgc = params->Argc;
+    gOrigin = ArgumentOrigin::Shell;
   } else if (HandleProtocol(image, kShellInterfaceGuid, &iface) == EFI_SUCCESS && iface) {
     auto *shell = static_cast<EFI_SHELL_INTERFACE *>(iface);
     wideArgv = shell->Argv;
     wideArgc = shell->Argc;
+    gOrigin = ArgumentOrigin::Shell;
   } else if (HandleProtocol(image, kLoadedImageProtocolGuid, &iface) == EFI_SUCCESS) {
     gArgumentsCut = false;
+    if (iface)
+      gOrigin = ArgumentOrigin::LoadOptions;
     wideArgc = SplitLoadOptions(static_cast<EFI_LOADED_IMAGE_PROTOCOL *>(iface), programName);
     wideArgv = gOptionVector;
     optionsCut = gArgumentsCut;
