@@ -20,13 +20,27 @@ EFI_SMBUS_HC_PROTOCOL *gSmbus = nullptr;
 EFI_HANDLE *gHandleList = nullptr;
 bool gBusFault = false;
 
+// A bus that fails this many transfers in a row is dead for the rest of the run. No passing
+// glitch (a lost arbitration, a missed acknowledge, a controller the firmware resets) lasts 64
+// transfers, more than two whole page programs; on a dead bus each transfer waits out the
+// controller's timeout (about 35 ms), so 64 of them cost some 2 s, where the rest of a /f (about
+// 51,000 transfers) would keep the machine for half an hour.
+constexpr uint32_t kDeadBusTransfers = 64;
+uint32_t gFailedInARow = 0;
+bool gBusAbandoned = false;
+
 // One byte-data transfer with the chip. The status is only noted: register accesses report
 // nothing, and only the key-area save asks whether any failed.
 void Transfer(uint8_t reg, EFI_SMBUS_OPERATION operation, uint8_t *byte) {
   UINTN length = 1;
-  if (gSmbus == nullptr ||
-      EfiIsError(gSmbus->Execute(gSmbus, kChipSmbusAddress, reg, operation, 0, &length, byte)))
-    gBusFault = true;
+  if (!gBusAbandoned && gSmbus != nullptr &&
+      !EfiIsError(gSmbus->Execute(gSmbus, kChipSmbusAddress, reg, operation, 0, &length, byte))) {
+    gFailedInARow = 0;
+    return;
+  }
+  gBusFault = true;
+  if (++gFailedInARow >= kDeadBusTransfers)
+    gBusAbandoned = true;
 }
 } // namespace
 
@@ -34,6 +48,8 @@ void ResetChipBus() {
   gSmbus = nullptr;
   gHandleList = nullptr;
   gBusFault = false;
+  gFailedInARow = 0;
+  gBusAbandoned = false;
 }
 
 EFI_STATUS LocateChipBus() {
@@ -87,6 +103,10 @@ bool BusFaultSeen() {
 
 void ClearBusFault() {
   gBusFault = false;
+}
+
+bool ChipBusAbandoned() {
+  return gBusAbandoned;
 }
 
 void SelectBank(uint8_t bank) {

@@ -44,6 +44,9 @@ struct ChipBusHold {
 // everything.
 bool BusFaultSeen();
 void ClearBusFault();
+// Whether the bus failed so many transfers in a row that the run gave it up: every access since
+// has been skipped, counted as failed (reads give 0xFF), until the next run's ResetChipBus.
+bool ChipBusAbandoned();
 
 uint8_t ReadRegister(uint8_t reg);
 void WriteRegister(uint8_t reg, uint8_t value);
