@@ -14,8 +14,19 @@ constexpr bool SameText(const char *a, const char *b) {
 // The verdict the build wrote must be the one the embedded images give.
 static_assert(SameText(PANELUP_IMAGES, kAllImagesGenuine ? "genuine" : "test"));
 
+constexpr bool HasBlank(const char *text) {
+  for (; *text != 0; ++text)
+    if (*text == ' ')
+      return true;
+  return false;
+}
+
+// The result record copies the id from the mark, up to its bound or a blank.
+static_assert(sizeof(PANELUP_BUILD_ID) - 1 <= kMaxBuildIdChars && !HasBlank(PANELUP_BUILD_ID));
+
 } // namespace
 
-// Kept in the image by the linker (/include), though nothing in the tool reads it.
+// Kept in the image by the linker (/include), where `strings` finds it whole; the result record
+// reads its id.
 extern "C" const char kPanelupBuildMark[] =
-    "panelup-build/1 id=" PANELUP_BUILD_ID " images=" PANELUP_IMAGES;
+    PANELUP_BUILD_MARK_HEAD PANELUP_BUILD_ID " images=" PANELUP_IMAGES;

@@ -5,4 +5,12 @@
 // `images=test` when test patterns stand in for missing images).
 #pragma once
 
+#include <stdint.h>
+
 extern "C" const char kPanelupBuildMark[];
+
+// The mark's start; its id= value follows and runs to the next blank. The build holds the id to
+// kMaxBuildIdChars characters (the result record has room for them).
+#define PANELUP_BUILD_MARK_HEAD "panelup-build/1 id="
+constexpr uint32_t kBuildIdOffset = sizeof(PANELUP_BUILD_MARK_HEAD) - 1;
+constexpr uint32_t kMaxBuildIdChars = 40;

@@ -8,6 +8,8 @@
 // of two arguments, five or more arguments).
 constexpr int32_t kExitOk = 0;
 constexpr int32_t kExitUsage = 10;
+// Started from a boot option whose data is neither UCS-2 nor ASCII text: nothing done, no record.
+constexpr int32_t kExitLoadOptionsRefused = 11;
 constexpr int32_t kExitSupportList = 21;
 constexpr int32_t kExitVersionQuery = 22;
 // The low 32 bits of EFI_PROTOCOL_ERROR, what the bus search fails with.

@@ -5,6 +5,7 @@
 #include "app/exit_status.h"
 #include "app/operands.h"
 #include "app/result_record.h"
+#include "app/unattended.h"
 #include "app/version_query.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/support_list.h"
@@ -12,6 +13,7 @@
 #include "console/console.h"
 #include "update/update.h"
 #include "uefi/efi_types.h"
+#include "uefi/services.h"
 
 namespace {
 
@@ -47,25 +49,39 @@ int32_t ExitStatusOf(UpdateResult result) {
   return kExitWrongChipOrSwitch;
 }
 
-int32_t RunFlash(const char *cidOperand, const char *pidOperand) {
+// `fromBootOption`: started by a boot manager, where nobody need be at the machine.
+int32_t RunFlash(const char *cidOperand, const char *pidOperand, bool fromBootOption) {
   uint8_t cid = static_cast<uint8_t>(OperandValue(cidOperand) & 0xFF);
   uint8_t pid = static_cast<uint8_t>(OperandValue(pidOperand) & 0xFF);
+  // An update outlasts the boot manager's five minutes on a slow bus; a reset halfway would
+  // leave the panel without firmware.
+  SetWatchdogTimer(0);
   SetAttribute(kAttributeWhite);
+  const Schedule schedule = fromBootOption ? TakeSchedule() : kShellRun;
   ChipBusHold hold;
   DeleteResultRecord();
-  if (EfiIsError(LocateChipBus())) {
-    StoreResultRecord(cid, pid, kExitBusNotFound, nullptr, nullptr);
-    return kExitBusNotFound;
+  int32_t status = kExitBusNotFound;
+  UpdateOutcome outcome{};
+  const FirmwareVersion *from = nullptr;
+  const FirmwareVersion *to = nullptr;
+  if (!EfiIsError(LocateChipBus())) {
+    outcome = UpdateProcedure(cid, pid, schedule.attempts);
+    // The handle list goes back before the colour is restored (the hold's release then finds
+    // none).
+    ReleaseChipBus();
+    SetAttribute(kAttributeWhite);
+    status = ExitStatusOf(outcome.result);
+    // A refused test image read no version from the chip.
+    if (outcome.result != UpdateResult::TestImageRefused)
+      from = &outcome.onboard;
+    to = &outcome.target;
   }
-  const UpdateOutcome outcome = UpdateProcedure(cid, pid);
-  // The handle list goes back before the colour is restored (the hold's release then finds none).
-  ReleaseChipBus();
-  SetAttribute(kAttributeWhite);
-  // The record comes after the last console call, so the screen is the same whether it is stored.
-  const int32_t status = ExitStatusOf(outcome.result);
-  // A refused test image read no version from the chip.
-  const bool readOnboard = outcome.result != UpdateResult::TestImageRefused;
-  StoreResultRecord(cid, pid, status, readOnboard ? &outcome.onboard : nullptr, &outcome.target);
+  // The record comes after the last console call, so the screen is the same whether it is stored,
+  // and it says how the boot ends, so the wake alarm is settled first.
+  const BootEnd end = SettleBootEnd(schedule.then);
+  StoreResultRecord(cid, pid, status, from, to, end, outcome.attempts);
+  if (fromBootOption)
+    EndBoot(end);
   return status;
 }
 
@@ -78,8 +94,14 @@ void ResetRunState() {
 
 } // namespace
 
-int32_t PanelupMain(int argc, char **argv, bool argumentsCut) {
+int32_t PanelupMain(int argc, char **argv, bool argumentsCut, ArgumentOrigin origin) {
   ResetRunState();
+  if (origin == ArgumentOrigin::LoadOptionsRefused) {
+    ClearScreen();
+    ShowBanner();
+    Print(u"\n VTQ_003A  boot option data is neither UCS-2 nor ASCII text, nothing done\n");
+    return kExitLoadOptionsRefused;
+  }
   if (argc < 1)
     return kExitOk;
   ClearScreen();
@@ -108,7 +130,7 @@ int32_t PanelupMain(int argc, char **argv, bool argumentsCut) {
     ClearScreen();
     if (!IsSwitch(command, 'f'))
       return kExitWrongChipOrSwitch;
-    return RunFlash(argv[2], argv[3]);
+    return RunFlash(argv[2], argv[3], origin == ArgumentOrigin::LoadOptions);
   default:
     return kExitOk;
   }

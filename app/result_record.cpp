@@ -1,13 +1,18 @@
 #include "app/result_record.h"
 
+#include "app/build_id.h"
+#include "app/calendar.h"
 #include "uefi/services.h"
 
 namespace {
 
-// The longest record: three-digit fields and a whole time.
-constexpr uint32_t kRecordBytes = 128;
-static_assert(sizeof("panelup-result/1 cid=255 pid=255 exit=-2147483648 from=255.255.255 "
-                     "to=255.255.255 time=9999-12-31T23:59:59") <= kRecordBytes);
+// The longest record: three-digit fields, a whole time, the longest end and build id, and the
+// most attempts a schedule asks for (one digit).
+constexpr uint32_t kRecordBytes = 192;
+static_assert(sizeof("panelup-result/2 cid=255 pid=255 exit=-2147483648 from=255.255.255 "
+                     "to=255.255.255 time=9999-12-31T23:59:59 then=power-cycle attempts=9 build=") -
+                  1 + kMaxBuildIdChars <=
+              kRecordBytes);
 
 struct Record {
   char text[kRecordBytes];
@@ -47,25 +52,9 @@ void AppendVersion(Record &r, const FirmwareVersion *v) {
   AppendNumber(r, v->txx, 2);
 }
 
-bool LeapYear(uint32_t year) {
-  return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-}
-
-// Month 1 to 12.
-uint32_t DaysInMonth(uint32_t year, uint32_t month) {
-  constexpr uint8_t kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && LeapYear(year) ? 29 : kDays[month - 1];
-}
-
-// A clock that fails, or gives a time no calendar has, is no time at all.
-bool Plausible(const EFI_TIME &t) {
-  return t.Year >= 1900 && t.Year <= 9999 && t.Month >= 1 && t.Month <= 12 && t.Day >= 1 &&
-         t.Day <= DaysInMonth(t.Year, t.Month) && t.Hour < 24 && t.Minute < 60 && t.Second < 60;
-}
-
 void AppendTime(Record &r) {
   EFI_TIME t{};
-  if (EfiIsError(GetTime(&t)) || !Plausible(t)) {
+  if (EfiIsError(GetTime(&t)) || !PlausibleTime(t)) {
     Append(r, "none");
     return;
   }
@@ -82,6 +71,25 @@ void AppendTime(Record &r) {
   AppendNumber(r, t.Second, 2);
 }
 
+const char *EndName(BootEnd end) {
+  switch (end) {
+  case BootEnd::Reboot:
+    return "reboot";
+  case BootEnd::PowerCycle:
+    return "power-cycle";
+  case BootEnd::Return:
+    break;
+  }
+  return "return";
+}
+
+void AppendBuildId(Record &r) {
+  const char *id = kPanelupBuildMark + kBuildIdOffset;
+  for (uint32_t n = 0; n < kMaxBuildIdChars && id[n] != 0 && id[n] != ' ' && r.length < kRecordBytes;
+       ++n)
+    r.text[r.length++] = id[n];
+}
+
 Record gRecord;
 
 } // namespace
@@ -94,10 +102,10 @@ void DeleteResultRecord() {
 }
 
 void StoreResultRecord(uint8_t cid, uint8_t pid, int32_t exitStatus, const FirmwareVersion *from,
-                       const FirmwareVersion *to) {
+                       const FirmwareVersion *to, BootEnd then, uint8_t attempts) {
   Record &r = gRecord;
   r.length = 0;
-  Append(r, "panelup-result/1 cid=");
+  Append(r, "panelup-result/2 cid=");
   AppendNumber(r, cid);
   Append(r, " pid=");
   AppendNumber(r, pid);
@@ -109,5 +117,11 @@ void StoreResultRecord(uint8_t cid, uint8_t pid, int32_t exitStatus, const Firmw
   AppendVersion(r, to);
   Append(r, " time=");
   AppendTime(r);
+  Append(r, " then=");
+  Append(r, EndName(then));
+  Append(r, " attempts=");
+  AppendNumber(r, attempts);
+  Append(r, " build=");
+  AppendBuildId(r);
   SetVariable(kResultRecordName, kResultRecordGuid, kResultRecordAttributes, r.length, r.text);
 }

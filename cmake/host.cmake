@@ -76,6 +76,7 @@ set(PANELUP_HOST_TEST_SOURCES
   sim_chip_test.cpp
   sim_flash_controller_test.cpp
   sim_host_platform_test.cpp
+  unattended_test.cpp
   update_sequence_test.cpp
   update_test.cpp)
 list(TRANSFORM PANELUP_HOST_TEST_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/tests/host/)

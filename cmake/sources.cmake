@@ -1,10 +1,12 @@
 # The tool's sources, compiled unchanged by the firmware and the host builds.
 set(PANELUP_TOOL_SOURCES
     app/build_id.cpp
+    app/calendar.cpp
     app/entry.cpp
     app/main.cpp
     app/operands.cpp
     app/result_record.cpp
+    app/unattended.cpp
     app/version_query.cpp
     catalogue/catalogue.cpp
     catalogue/crc32.cpp

@@ -14,11 +14,13 @@ enum class UpdateResult : uint8_t {
   TestImageRefused,   // a test pattern and a real controller: nothing sent to the chip or CMOS
 };
 
-// How a run ended, and the versions it went from and to.
+// How a run ended, the versions it went from and to, and how many erase, write and verify
+// attempts it started (0: it stopped before the erase).
 struct UpdateOutcome {
   UpdateResult result;
   FirmwareVersion onboard; // read from the chip at the start
   FirmwareVersion target;  // the selected catalogue entry's
+  uint8_t attempts;
 };
 
 // Update status codes, in the order a run writes them.

@@ -71,8 +71,52 @@ void ShowProgress(uint16_t page, uint16_t pages) {
   Print(u" VTQ_002E  =====Updating LT7911D  %d %% percent =====", percent);
 }
 
-// The run itself; `versions` gets the on-board and target versions as soon as they are known.
-UpdateResult Update(uint8_t requestedCid, uint8_t requestedPid, UpdateOutcome &versions) {
+// One attempt with the key area in custody: erase, write the image and the key area, read both
+// back and compare. True when both compares passed on a bus the run still uses: once the run has
+// given the bus up, its reads are no reads.
+bool EraseWriteAndVerify(const CatalogueEntry &entry) {
+  Print(u"\n VTQ_002C  BlockErase");
+  BlockErase();
+  SetUpdateStatus(kStatusErased);
+  Stall(1000000); // the erase keeps the flash busy up to a second; programs meanwhile are lost
+
+  Print(u"\n VTQ_002D  WriteFirmwareToFlash");
+  WriteFirmwareToFlash(entry.image, entry.length, ShowProgress);
+
+  SetUpdateStatus(kStatusFirmwareWritten);
+  Print(u"\n VTQ_002F  WriteHdcpKeyToFlash");
+  WriteHdcpKeyToFlash(HdcpKeyBuffer);
+
+  SetUpdateStatus(kStatusKeyWritten);
+  Print(u"\n VTQ_002G  ReadFirmwareFromFlash");
+  ReadFirmwareFromFlash(entry.length, ReadBackBuffer);
+  // The key area is the chip's own and no image can restore it: read it back too.
+  Print(u"\n VTQ_002H  ReadHdcpKeyFromFlash");
+  SaveHdcpKeyFromFlash(ReadBackKeyArea());
+
+  SetUpdateStatus(kStatusReadBack);
+  Print(u"\n VTQ_002I  Comparing...");
+  Print(u"\n VTQ_005A Compare");
+
+  Difference d = FirstDifference(ReadBackBuffer, entry.image, entry.length);
+  if (d.found) {
+    Print(u"\n VTQ_005B Compare ReadFirmware[%04X]=[ %04X]   != OriFW[%04X]=[ %04X]  fail",
+          d.offset, d.read, d.offset, d.expected);
+    return false;
+  }
+  d = FirstDifference(ReadBackKeyArea(), HdcpKeyBuffer, kHdcpKeySize);
+  if (d.found) {
+    Print(u"\n VTQ_005B Compare ReadHdcpKey[%04X]=[ %04X]   != HdcpKey[%04X]=[ %04X]  fail",
+          d.offset, d.read, d.offset, d.expected);
+    return false;
+  }
+  return !ChipBusAbandoned();
+}
+
+// The run itself; `versions` gets the on-board and target versions as soon as they are known, and
+// the attempts as each starts.
+UpdateResult Update(uint8_t requestedCid, uint8_t requestedPid, uint8_t maxAttempts,
+                    UpdateOutcome &versions) {
   EnableCursor(false);
   SelectEntry(requestedCid, requestedPid);
   const CatalogueEntry &entry = SelectedEntry();
@@ -126,49 +170,23 @@ UpdateResult Update(uint8_t requestedCid, uint8_t requestedPid, UpdateOutcome &v
   }
 
   SetUpdateStatus(kStatusKeySaved);
-  Print(u"\n VTQ_002C  BlockErase");
-  BlockErase();
-  SetUpdateStatus(kStatusErased);
-  Stall(1000000); // the erase keeps the flash busy up to a second; programs meanwhile are lost
-
-  Print(u"\n VTQ_002D  WriteFirmwareToFlash");
-  WriteFirmwareToFlash(entry.image, entry.length, ShowProgress);
-
-  SetUpdateStatus(kStatusFirmwareWritten);
-  Print(u"\n VTQ_002F  WriteHdcpKeyToFlash");
-  WriteHdcpKeyToFlash(HdcpKeyBuffer);
-
-  SetUpdateStatus(kStatusKeyWritten);
-  Print(u"\n VTQ_002G  ReadFirmwareFromFlash");
-  ReadFirmwareFromFlash(entry.length, ReadBackBuffer);
-  // The key area is the chip's own and no image can restore it: read it back too.
-  Print(u"\n VTQ_002H  ReadHdcpKeyFromFlash");
-  SaveHdcpKeyFromFlash(ReadBackKeyArea());
-
-  SetUpdateStatus(kStatusReadBack);
-  Print(u"\n VTQ_002I  Comparing...");
-  Print(u"\n VTQ_005A Compare");
-
-  Difference d = FirstDifference(ReadBackBuffer, entry.image, entry.length);
-  if (d.found) {
-    Print(u"\n VTQ_005B Compare ReadFirmware[%04X]=[ %04X]   != OriFW[%04X]=[ %04X]  fail",
-          d.offset, d.read, d.offset, d.expected);
-    return ReportFailure(onboard);
+  for (uint8_t attempt = 1;; ++attempt) {
+    versions.attempts = attempt;
+    if (EraseWriteAndVerify(entry))
+      return ReportSuccess(target);
+    // Each attempt erases the whole flash and writes the key area back from custody, so another
+    // one is safe; on a dead bus it would only fail again.
+    if (attempt >= maxAttempts || ChipBusAbandoned())
+      return ReportFailure(onboard);
+    Print(u"\n VTQ_002M  attempt %d of %d failed, trying again", attempt, maxAttempts);
   }
-  d = FirstDifference(ReadBackKeyArea(), HdcpKeyBuffer, kHdcpKeySize);
-  if (d.found) {
-    Print(u"\n VTQ_005B Compare ReadHdcpKey[%04X]=[ %04X]   != HdcpKey[%04X]=[ %04X]  fail",
-          d.offset, d.read, d.offset, d.expected);
-    return ReportFailure(onboard);
-  }
-  return ReportSuccess(target);
 }
 
 } // namespace
 
-UpdateOutcome UpdateProcedure(uint8_t requestedCid, uint8_t requestedPid) {
+UpdateOutcome UpdateProcedure(uint8_t requestedCid, uint8_t requestedPid, uint8_t maxAttempts) {
   UpdateOutcome outcome{};
-  outcome.result = Update(requestedCid, requestedPid, outcome);
+  outcome.result = Update(requestedCid, requestedPid, maxAttempts, outcome);
   ForgetKeyArea();
   ClearKeyMaterial(ReadBackKeyArea(), kHdcpKeySize);
   return outcome;

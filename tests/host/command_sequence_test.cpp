@@ -6,6 +6,7 @@
 #include <map>
 
 #include "event_text.h"
+#include "records.h"
 #include "sim/host/host_platform.h"
 
 namespace {
@@ -126,11 +127,13 @@ TEST(CommandSequence, BusSearchFailures) {
   };
   std::vector<Case> cases(4);
   cases[0] = {"no controller", {}, {"Panelup.efi", "/s"}, kBanner + notFound};
-  cases[1] = {"no controller, /f",
-              {},
-              {"Panelup.efi", "/f", "2", "6"},
-              kBanner + "clear\nattribute 0F\nSetVariable PanelupResult 00 (0) -> Not Found\n" +
-                  notFound + "SetVariable PanelupResult 07 (79) -> Success\n"};
+  cases[1] = {
+      "no controller, /f",
+      {},
+      {"Panelup.efi", "/f", "2", "6"},
+      kBanner + "clear\nwatchdog 0\nattribute 0F\nSetVariable PanelupResult 00 (0) -> Not Found\n" +
+          notFound + "SetVariable PanelupResult 07 (" +
+          std::to_string(79 + RecordTail("return", 0).size()) + ") -> Success\n"};
   cases[0].options.smbusControllers = cases[1].options.smbusControllers = 0;
   cases[2] = {"HandleProtocol refused", {}, {"Panelup.efi", "/s"}, kBanner + R"(alloc 8
 print "\r\n VTQ_001C HandleProtocol  NG = Unsupported \r\n"
@@ -176,8 +179,9 @@ TEST(CommandSequence, CountsAndSwitchesThatDoNothing) {
 
 // /f up to the chip id check, where a chip that is not there or not ours stops it. @F marks each
 // transfer's outcome, @V each version byte read and @D as printed, @H and @L the id bytes, @R the
-// result record's size.
+// result record's size without its tail (RecordTail).
 const std::string kStopAtChipId = kBanner + R"(clear
+watchdog 0
 attribute 0F
 SetVariable PanelupResult 00 (0) -> Not Found
 alloc 8
@@ -241,6 +245,7 @@ TEST(CommandSequence, UpdateStopsAtAChipThatIsNotOurs) {
   for (Case &c : cases) {
     SCOPED_TRACE(c.what);
     sim::HostPlatform p(c.options);
+    c.values["@R"] = std::to_string(std::stoi(c.values["@R"]) + RecordTail("return", 0).size());
     std::string expected = Fill(kStopAtChipId, c.values);
     EXPECT_EQ(Sequence(p, {"Panelup.efi", "/f", "2", "6"}, 255), expected);
     EXPECT_EQ(p.Chip().erases, 0u);

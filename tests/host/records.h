@@ -9,10 +9,16 @@
 #include <vector>
 
 #include "catalogue/catalogue.h"
+#include "panelup_build_id.h"
 #include "sim/host/host_platform.h"
 
 inline bool Contains(const std::string &text, const std::string &part) {
   return text.find(part) != std::string::npos;
+}
+
+// How a result record ends: how the run ended the boot, its attempts and this build's id.
+inline std::string RecordTail(const std::string &then, int attempts) {
+  return " then=" + then + " attempts=" + std::to_string(attempts) + " build=" PANELUP_BUILD_ID;
 }
 
 // Whether the chip's flash holds catalogue entry `entry`'s image from address 0.

@@ -25,31 +25,42 @@ TEST(ResultRecord, EveryEndOfARunThatSearchedTheBus) {
     sim::HostOptions options;
     std::string record;
   };
-  const std::string two6 = "panelup-result/1 cid=2 pid=6 ";
+  const std::string two6 = "panelup-result/2 cid=2 pid=6 ";
   std::vector<Case> cases(8);
-  cases[0] = {"passed", {"/f", "2", "6"}, {}, two6 + "exit=0 from=02.06.12 to=02.06.19" + kTime};
+  cases[0] = {"passed",
+              {"/f", "2", "6"},
+              {},
+              two6 + "exit=0 from=02.06.12 to=02.06.19" + kTime + RecordTail("return", 1)};
   cases[1] = {"compare failed, CID 258 recorded as the 2 it selected",
               {"/f", "258", "6"},
               {},
-              two6 + "exit=248 from=02.06.12 to=02.06.19" + kTime};
+              two6 + "exit=248 from=02.06.12 to=02.06.19" + kTime + RecordTail("return", 1)};
   cases[1].options.chip.stuckAddress = 0;
-  cases[2] = {
-      "blank key area", {"/f", "2", "6"}, {}, two6 + "exit=254 from=02.06.12 to=02.06.19" + kTime};
+  cases[2] = {"blank key area",
+              {"/f", "2", "6"},
+              {},
+              two6 + "exit=254 from=02.06.12 to=02.06.19" + kTime + RecordTail("return", 0)};
   cases[2].options.chip.blankKeyArea = true;
-  cases[3] = {
-      "another chip", {"/f", "2", "6"}, {}, two6 + "exit=255 from=02.06.12 to=02.06.19" + kTime};
+  cases[3] = {"another chip",
+              {"/f", "2", "6"},
+              {},
+              two6 + "exit=255 from=02.06.12 to=02.06.19" + kTime + RecordTail("return", 0)};
   cases[3].options.chip.idLow = 0x06;
-  cases[4] = {"no bus", {"/f", "2", "6"}, {}, two6 + "exit=24 from=none to=none" + kTime};
+  cases[4] = {"no bus",
+              {"/f", "2", "6"},
+              {},
+              two6 + "exit=24 from=none to=none" + kTime + RecordTail("return", 0)};
   cases[4].options.smbusControllers = 0;
   cases[5] = {"no clock",
               {"/f", "9", "9"},
               {},
-              "panelup-result/1 cid=9 pid=9 exit=0 from=02.06.12 to=02.04.10 time=none"};
+              "panelup-result/2 cid=9 pid=9 exit=0 from=02.06.12 to=02.04.10 time=none" +
+                  RecordTail("return", 1)};
   cases[5].options.getTimeFails = true;
   cases[6] = {"a clock no calendar has",
               {"/f", "2", "6"},
               {},
-              two6 + "exit=0 from=02.06.12 to=02.06.19 time=none"};
+              two6 + "exit=0 from=02.06.12 to=02.06.19 time=none" + RecordTail("return", 1)};
   cases[6].options.clock.Month = 13;
   cases[7] = {"not an update", {"/q", "2", "6"}, {}, "(none)"};
   for (Case &c : cases) {
@@ -91,7 +102,8 @@ TEST(ResultRecord, TimeOnlyOnACalendarDate) {
     sim::HostPlatform p(o);
     p.Run({"Panelup.efi", "/f", "2", "6"});
     EXPECT_EQ(StoredRecord(p),
-              std::string("panelup-result/1 cid=2 pid=6 exit=24 from=none to=none time=") + c.time);
+              std::string("panelup-result/2 cid=2 pid=6 exit=24 from=none to=none time=") + c.time +
+                  RecordTail("return", 0));
   }
 }
 

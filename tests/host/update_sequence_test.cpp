@@ -53,6 +53,7 @@ const std::string kHead = R"(clear
 cursor 1,1
 print " KOVA Panelup Utility Version : [ V1.0.0.42-2022-09-09] \r\n"
 clear
+watchdog 0
 attribute 0F
 SetVariable PanelupResult 00 (0) -> Not Found
 alloc 8
@@ -161,8 +162,8 @@ print "\r\n Please shutdown you system and power On again\r\n \r\n"
 cmos[79] = FF
 free 8
 attribute 0F
-SetVariable PanelupResult 07 (86) -> Success
-)";
+)" + "SetVariable PanelupResult 07 (" +
+                             std::to_string(86 + RecordTail("return", 1).size()) + ") -> Success\n";
 
 // The same run however the request comes: the switch in either case, a CID whose low byte is 2,
 // the arguments in the loaded image's options as a boot manager passes them.
@@ -183,7 +184,14 @@ TEST(UpdateSequence, UpdateOfTheRequestedImage) {
     }
     sim::HostPlatform p(o);
     EXPECT_EQ(p.Run(c.args), 0);
-    EXPECT_EQ(EventText(p.Events()), kFlash26);
+    std::string expected = kFlash26;
+    if (c.loadOptions) {
+      // From a boot option: no schedule found, and the boot manager's watchdog given back.
+      expected.insert(expected.find("SetVariable PanelupResult 00"),
+                      "GetVariable PanelupSchedule (64) -> Not Found\n");
+      expected += "watchdog 300\n";
+    }
+    EXPECT_EQ(EventText(p.Events()), expected);
     EXPECT_TRUE(FlashHolds(p, 6));
     EXPECT_TRUE(sim::KeyAreaIntact(p.Chip()));
     EXPECT_EQ(p.Chip().erases, 1u);

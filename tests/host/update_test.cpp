@@ -94,8 +94,8 @@ print "\r\n Please shutdown you system and power On again\r\n \r\n"
 cmos[79] = FF
 free 8
 attribute 0F
-SetVariable PanelupResult 07 (88) -> Success
-)");
+)" + "SetVariable PanelupResult 07 (" +
+                  std::to_string(88 + RecordTail("return", 1).size()) + ") -> Success\n");
     EXPECT_TRUE(p.PoolBalanced());
   }
 }
