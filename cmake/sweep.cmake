@@ -44,11 +44,12 @@ endfunction()
 # nothing, and it can leave the flash controller (address, mode, latch, FIFO) in a state where a
 # wrong page goes in or the read-back reads the wrong place. A failed bus is seen at once and a
 # bad read can only mislead the compare; a failed write has the same effect on the chip as an
-# ignored one, so this tier covers those too. The full tier runs every index of every kind; each
-# kind comes with the rough run time of its full case, relative to the others.
+# ignored one, so this tier covers those too. An unattended run tried again makes up to three
+# attempts, so its sample is smaller. The full tier runs every index of every kind; each kind
+# comes with the rough run time of its full case, relative to the others.
 foreach(target 2:6 1:3)
   foreach(kind_cost fail-from:7 fail-once:6 flip-read:1 ignore-write:2 cut-and-retry:7
-      cut-lost-retry:6 write-back-lost-retry:1)
+      cut-lost-retry:6 write-back-lost-retry:1 unattended-retry:12)
     string(REPLACE : ";" kind_cost ${kind_cost})
     list(GET kind_cost 0 kind)
     list(GET kind_cost 1 cost)
@@ -58,6 +59,8 @@ foreach(target 2:6 1:3)
     elseif(target STREQUAL 2:6 AND kind STREQUAL ignore-write)
       panelup_sweep_case(sweep ${target} ${kind} all 100 0/2)
       panelup_sweep_case(sweep ${target} ${kind} all 100 1/2)
+    elseif(kind STREQUAL unattended-retry)
+      panelup_sweep_case(sweep ${target} ${kind} 100@7911 10)
     else()
       panelup_sweep_case(sweep ${target} ${kind} 300@7911 10)
     endif()

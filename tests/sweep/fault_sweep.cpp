@@ -4,9 +4,9 @@
 //   panelup_fault_sweep CID:PID KIND all|N@SEED [SLICE/SLICES]
 //
 // KIND: fail-from, fail-once, flip-read, ignore-write, cut-and-retry, cut-lost-retry,
-// write-back-lost-retry. `all` faults every index where the kind can strike, N@SEED a seeded draw
-// of N of them; SLICE/SLICES runs every SLICES-th of those from the SLICE-th (0-based). Exit
-// status: 0 clean, 1 a rule was broken, 2 bad use.
+// write-back-lost-retry, unattended-retry. `all` faults every index where the kind can strike,
+// N@SEED a seeded draw of N of them; SLICE/SLICES runs every SLICES-th of those from the SLICE-th
+// (0-based). Exit status: 0 clean, 1 a rule was broken, 2 bad use.
 #include <iostream>
 
 #include "tests/sweep/sweep_rules.h"

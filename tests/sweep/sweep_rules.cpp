@@ -101,6 +101,8 @@ Verdict Judge(const Target &target, const RunFacts &facts) {
   Verdict v;
   Require(v, facts.struck, "the fault never met its transaction");
   Require(v, facts.poolBalanced, "pool not balanced");
+  Require(v, !facts.mustSucceed || facts.status == 0,
+          "exit " + std::to_string(facts.status) + " though the last attempt was clean");
   const std::string onboard = PrintedOnboard(facts.text);
   Require(v, !onboard.empty(), "no 'flash from [ .. ]' line");
   if (facts.status == 0) {

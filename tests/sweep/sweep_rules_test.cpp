@@ -161,7 +161,7 @@ TEST(SweepRules, BackupAndRetryMustEndWithTheChipsOwnKeyArea) {
 
 TEST(SweepRules, EachSignOfTheOutcomeMustAgree) {
   const Target &target = TwoSix().target;
-  std::vector<RunFacts> broken(9, Succeeded());
+  std::vector<RunFacts> broken(10, Succeeded());
   broken[0].ec = {0x8B, 0x8C};
   broken[1].statusCodes.back() = 0xF8;
   broken[2].cmosVersion = {2, 6, 12};
@@ -173,6 +173,8 @@ TEST(SweepRules, EachSignOfTheOutcomeMustAgree) {
   broken[7].cmosVersion = {2, 6, 12}; // not the version the run printed
   broken[8] = ChipIdFailed();
   broken[8].erases = 1;
+  broken[9] = Failed();
+  broken[9].mustSucceed = true; // an unattended run whose last attempt was clean
   for (size_t i = 0; i < broken.size(); ++i)
     EXPECT_FALSE(Judge(target, broken[i]).violations.empty()) << i;
 
@@ -193,6 +195,10 @@ TEST(SweepCase, SlicesCoverTheSelectionOnce) {
   EXPECT_EQ(r.PhaseOf(writeBack.back()), Phase::KeyWrite);
   EXPECT_EQ(writeBack.size(), r.phaseStart[static_cast<int>(Phase::FirmwareRead)] -
                                   r.phaseStart[static_cast<int>(Phase::KeyWrite)]);
+  const std::vector<uint64_t> attempt = Indices(r, FaultKind::UnattendedRetry, Selection{});
+  ASSERT_FALSE(attempt.empty());
+  EXPECT_EQ(attempt.front(), r.phaseStart[static_cast<int>(Phase::Erase)]);
+  EXPECT_EQ(attempt.size(), r.transactions - attempt.front());
   for (const Selection &whole : {Selection{}, Selection{300, 7911}}) {
     const std::vector<uint64_t> all = Indices(r, FaultKind::FlipRead, whole);
     std::multiset<uint64_t> sliced;

@@ -8,6 +8,7 @@
 #include <map>
 #include <string_view>
 
+#include "app/result_record.h"
 #include "catalogue/catalogue.h"
 #include "sim/host/host_platform.h"
 #include "update/key_custody.h"
@@ -131,6 +132,9 @@ constexpr KindInfo kKinds[] = {
      &sim::BusFaults::failFrom},
     {"write-back-lost-retry",
      "one transfer of the key write-back fails; the key-area backup is lost; retry",
+     &sim::BusFaults::failOnce},
+    {"unattended-retry",
+     "from a boot option with 3 attempts: the transfer fails in each of the first two",
      &sim::BusFaults::failOnce}};
 
 } // namespace
@@ -159,7 +163,8 @@ bool KindApplies(FaultKind kind, sim::Op op) {
 
 bool KindStrikes(const Reference &reference, FaultKind kind, uint64_t index) {
   return KindApplies(kind, reference.ops[index]) &&
-         (kind != FaultKind::WriteBackLostRetry || reference.PhaseOf(index) == Phase::KeyWrite);
+         (kind != FaultKind::WriteBackLostRetry || reference.PhaseOf(index) == Phase::KeyWrite) &&
+         (kind != FaultKind::UnattendedRetry || reference.PhaseOf(index) >= Phase::Erase);
 }
 
 const char *PhaseName(Phase phase) {
@@ -239,12 +244,30 @@ RunFacts RunWithFault(const Target &target, const Fault &fault) {
   sim::HostOptions options;
   options.faults.*kKinds[static_cast<int>(fault.kind)].at = fault.index;
   options.faults.flipMask = 0x01;
+  RunFacts f;
+  if (fault.kind == FaultKind::UnattendedRetry) {
+    // Every attempt, from the erase to the last read-back, takes as many transactions as the
+    // clean run's; the second failure falls on the same transfer of the second attempt.
+    const Reference &clean =
+        LearntReference(std::to_string(target.cid) + ":" + std::to_string(target.pid));
+    options.arguments = sim::ArgumentSource::LoadOptions;
+    options.faults.failAgain = 1;
+    options.faults.failStride = static_cast<uint32_t>(
+        clean.transactions - clean.phaseStart[static_cast<int>(Phase::Erase)]);
+    f.mustSucceed = true;
+  }
   sim::HostPlatform platform(options);
+  if (f.mustSucceed) {
+    const std::string schedule = "panelup-schedule/1 then=return attempts=3";
+    platform.PutVariable({u"PanelupSchedule",
+                          kResultRecordGuid,
+                          kResultRecordAttributes,
+                          {schedule.begin(), schedule.end()}});
+  }
   Recorder r;
   r.fault = fault;
   Hook(platform, r);
 
-  RunFacts f;
   f.status = RunTarget(platform, target);
   static_cast<Left &>(f) = LeftBehind(platform, target);
   f.struck = r.struck;

@@ -15,8 +15,10 @@ namespace sweep {
 
 // A run that does not succeed is tried once more without the fault, as an operator told to run
 // it again would; after a cut, the machine and the chip are powered on again first. In the last
-// two kinds the key-area backup is lost meanwhile (setup defaults, another machine); the last
-// strikes only in the key write-back, where one failed transfer garbles the key area.
+// two kinds but one the key-area backup is lost meanwhile (setup defaults, another machine); the
+// second of those strikes only in the key write-back, where one failed transfer garbles the key
+// area. The last kind runs from a boot option with three attempts: one transfer fails in each of
+// the first two, at the same place in each, and the third is clean, so every run must succeed.
 enum class FaultKind : uint8_t {
   FailFrom,
   FailOnce,
@@ -24,7 +26,8 @@ enum class FaultKind : uint8_t {
   IgnoreWrite,
   CutRetry,
   CutLostRetry,
-  WriteBackLostRetry
+  WriteBackLostRetry,
+  UnattendedRetry
 };
 const char *KindName(FaultKind kind);  // as on the command line: "fail-from"
 const char *KindTitle(FaultKind kind); // what the fault does
@@ -119,8 +122,9 @@ struct RunFacts : Left {
   FirmwareVersion cmosVersion{};
   bool flashUntouched = false; // flash exactly as at power-on
   uint32_t erases = 0;
-  bool backupLost = false; // the backup was removed before the retry
-  RetryFacts retry;        // only after a failed run
+  bool backupLost = false;  // the backup was removed before the retry
+  bool mustSucceed = false; // the fault left the run a clean attempt
+  RetryFacts retry;         // only after a failed run
 };
 
 RunFacts RunWithFault(const Target &target, const Fault &fault);
