@@ -38,7 +38,7 @@ constexpr size_t kMaxFuzzArguments = 40; // more than the entry keeps
 }
 
 bool DocumentedStatus(int64_t status) {
-  for (int64_t s : {0, 10, 21, 22, 24, 30, 31, 248, 255})
+  for (int64_t s : {0, 10, 11, 21, 22, 24, 30, 31, 248, 255})
     if (status == s)
       return true;
   return false;
