@@ -48,16 +48,13 @@ TEST(Catalogue, ImageIntactOnlyWithEveryBitAsBuilt) {
   for (int i = 0; i < kCatalogueEntryCount; ++i) {
     const CatalogueEntry &built = FirmwareCatalogue[i];
     EXPECT_TRUE(ImageIntact(built)) << i;
-    std::vector<uint8_t> bytes(built.image, built.image + built.length);
-    CatalogueEntry copy = built;
-    copy.image = bytes.data();
     for (uint32_t at : {0u, built.length / 2u, built.length - 1u}) {
-      const auto bit = static_cast<uint8_t>(1u << (at % 8));
-      bytes[at] ^= bit;
+      std::vector<uint8_t> bytes(built.image, built.image + built.length);
+      bytes[at] ^= static_cast<uint8_t>(1u << (at % 8));
+      CatalogueEntry copy = built;
+      copy.image = bytes.data();
       EXPECT_FALSE(ImageIntact(copy)) << "entry " << i << ", byte " << at;
-      bytes[at] ^= bit;
     }
-    EXPECT_TRUE(ImageIntact(copy)) << i;
   }
 }
 

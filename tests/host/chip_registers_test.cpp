@@ -80,9 +80,9 @@ TEST_F(Registers, WriteIsOneByteWrite) {
 // fails, or no interface after a failed bus search. Writes then go nowhere.
 TEST(RegistersOffTheBus, FailedReadsGiveFF) {
   struct Case {
-    const char *what;
+    const char *what = "";
     sim::HostOptions options;
-    EFI_STATUS located;
+    EFI_STATUS located = EFI_SUCCESS;
   };
   std::vector<Case> cases(3);
   cases[0] = {"transfers fail", {}, EFI_SUCCESS};

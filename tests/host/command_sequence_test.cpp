@@ -120,7 +120,7 @@ TEST(CommandSequence, BusSearchFailures) {
   const std::string notFound =
       "print \"\\r\\n VTQ_001D VTQ_HandleProtocol EFI_PROTOCOL_ERROR= Not Found\"\n";
   struct Case {
-    const char *what;
+    const char *what = "";
     sim::HostOptions options;
     std::vector<std::string> args;
     std::string text;

@@ -28,9 +28,9 @@ TEST(Run, VersionQueryShowsTheChipsVersion) {
   sim::ChipConfig other;
   other.cid = 1, other.pid = 13, other.txx = 104;
   const struct {
-    const char *operand;
+    const char *operand = "";
     sim::ChipConfig chip;
-    const char *version;
+    const char *version = "";
   } cases[] = {{"/S", {}, "02.06.12"}, {"/show", {}, "02.06.12"}, {"/s", other, "01.13.104"}};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.operand);

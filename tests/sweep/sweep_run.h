@@ -80,7 +80,7 @@ struct Reference {
 bool LearnReference(const Target &target, Reference *reference, std::string *error);
 // The reference of "CID:PID", learnt once per process, for tests that fault a transaction of a
 // phase; aborts, saying why, when it cannot be learnt.
-const Reference &LearntReference(const std::string &target);
+const Reference &LearntReference(const std::string &text);
 
 struct Fault {
   FaultKind kind;
