@@ -138,26 +138,19 @@ TEST(KeyCustody, AnUnstableSaveStopsBeforeTheErase) {
   }
 }
 
+// A store that cannot be read, is full, or reports success for a write that never lands.
 TEST(KeyCustody, ABackupThatCannotBeKeptStopsBeforeTheErase) {
-  {
-    sim::HostOptions o;
-    o.getVariableFails = true;
-    sim::HostPlatform p(o);
-    ExpectStoppedBeforeErase(p, Flash26(p), "HdcpKey backup NG = Device Error");
-  }
-  {
-    sim::HostOptions o;
-    o.variableStoreFull = true;
-    sim::HostPlatform p(o);
-    ExpectStoppedBeforeErase(p, Flash26(p), "HdcpKey backup NG = Out of Resources");
+  std::vector<std::pair<sim::HostOptions, const char *>> cases(3);
+  cases[0] = {{}, "HdcpKey backup NG = Device Error"};
+  cases[0].first.getVariableFails = true;
+  cases[1] = {{}, "HdcpKey backup NG = Out of Resources"};
+  cases[1].first.variableStoreFull = true;
+  cases[2] = {{}, "HdcpKey backup NG = Volume Corrupt"};
+  cases[2].first.variableWritesLost = true;
+  for (const auto &[options, message] : cases) {
+    sim::HostPlatform p(options);
+    ExpectStoppedBeforeErase(p, Flash26(p), message);
     EXPECT_EQ(Backup(p), nullptr);
-  }
-  {
-    // A store that reports success for a write that never lands.
-    sim::HostOptions o;
-    o.variableWritesLost = true;
-    sim::HostPlatform p(o);
-    ExpectStoppedBeforeErase(p, Flash26(p), "HdcpKey backup NG = Volume Corrupt");
   }
 }
 
