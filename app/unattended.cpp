@@ -77,14 +77,14 @@ BootEnd SettleBootEnd(BootEnd wanted) {
     if (!EfiIsError(status))
       status = SetWakeupTime(true, &t);
     if (!EfiIsError(status)) {
-      Print(u"\n VTQ_003C  then=power-cycle, on again at %04d-%02d-%02dT%02d:%02d:%02d", t.Year,
+      Print(u"\n VTQ_003C  then=power-cycle, on again at %04d-%02d-%02dT%02d:%02d:%02d\n", t.Year,
             t.Month, t.Day, t.Hour, t.Minute, t.Second);
       return BootEnd::PowerCycle;
     }
-    Print(u"\n VTQ_003C  wake alarm NG = %r, then=reboot", status);
+    Print(u"\n VTQ_003C  wake alarm NG = %r, then=reboot\n", status);
     return BootEnd::Reboot;
   }
-  Print(u"\n VTQ_003C  then=reboot");
+  Print(u"\n VTQ_003C  then=reboot\n");
   return BootEnd::Reboot;
 }
 

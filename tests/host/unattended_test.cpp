@@ -61,26 +61,26 @@ TEST(Unattended, TheBootEndsAsScheduled) {
   };
   const EFI_TIME dec9{2026, 12, 9, 14, 30, 5, 0, 0, 0, 0, 0};
   const Case cases[] = {
-      {"reboot", dec9, false, false, "print \"\\r\\n VTQ_003C  then=reboot\"\n", "reboot",
+      {"reboot", dec9, false, false, "print \"\\r\\n VTQ_003C  then=reboot\\r\\n\"\n", "reboot",
        sim::kRunEndedByReset},
       {"power-cycle", dec9, false, false,
        "wakeup on 2026-12-09T14:31:05 -> Success\n"
-       "print \"\\r\\n VTQ_003C  then=power-cycle, on again at 2026-12-09T14:31:05\"\n",
+       "print \"\\r\\n VTQ_003C  then=power-cycle, on again at 2026-12-09T14:31:05\\r\\n\"\n",
        "power-cycle", sim::kRunEndedByReset},
       {"power-cycle",
        {2026, 12, 31, 23, 59, 30, 0, 0, 0, 0, 0},
        false,
        false,
        "wakeup on 2027-01-01T00:00:30 -> Success\n"
-       "print \"\\r\\n VTQ_003C  then=power-cycle, on again at 2027-01-01T00:00:30\"\n",
+       "print \"\\r\\n VTQ_003C  then=power-cycle, on again at 2027-01-01T00:00:30\\r\\n\"\n",
        "power-cycle",
        sim::kRunEndedByReset},
       {"power-cycle", dec9, true, false,
        "wakeup on 2026-12-09T14:31:05 -> Unsupported\n"
-       "print \"\\r\\n VTQ_003C  wake alarm NG = Unsupported, then=reboot\"\n",
+       "print \"\\r\\n VTQ_003C  wake alarm NG = Unsupported, then=reboot\\r\\n\"\n",
        "reboot", sim::kRunEndedByReset},
       {"power-cycle", dec9, false, true,
-       "print \"\\r\\n VTQ_003C  wake alarm NG = Device Error, then=reboot\"\n", "reboot",
+       "print \"\\r\\n VTQ_003C  wake alarm NG = Device Error, then=reboot\\r\\n\"\n", "reboot",
        sim::kRunEndedByReset},
       {"return", dec9, false, false, "", "return", 24},
   };
