@@ -21,12 +21,21 @@ constexpr bool HasBlank(const char *text) {
   return false;
 }
 
-// The result record copies the id from the mark, up to its bound or a blank.
-static_assert(sizeof(PANELUP_BUILD_ID) - 1 <= kMaxBuildIdChars && !HasBlank(PANELUP_BUILD_ID));
+// Whether `text` starts with `head`.
+constexpr bool StartsWith(const char *text, const char *head) {
+  for (; *head != 0; ++text, ++head)
+    if (*text != *head)
+      return false;
+  return true;
+}
 
 } // namespace
 
 // Kept in the image by the linker (/include), where `strings` finds it whole; the result record
 // reads its id.
-extern "C" const char kPanelupBuildMark[] =
-    PANELUP_BUILD_MARK_HEAD PANELUP_BUILD_ID " images=" PANELUP_IMAGES;
+extern "C" constexpr char kPanelupBuildMark[] =
+    "panelup-build/1 id=" PANELUP_BUILD_ID " images=" PANELUP_IMAGES;
+
+// The result record copies the id from kBuildIdOffset on, to a blank or kMaxBuildIdChars.
+static_assert(StartsWith(kPanelupBuildMark + kBuildIdOffset, PANELUP_BUILD_ID " "));
+static_assert(sizeof(PANELUP_BUILD_ID) - 1 <= kMaxBuildIdChars && !HasBlank(PANELUP_BUILD_ID));

@@ -9,8 +9,7 @@
 
 extern "C" const char kPanelupBuildMark[];
 
-// The mark's start; its id= value follows and runs to the next blank. The build holds the id to
-// kMaxBuildIdChars characters (the result record has room for them).
-#define PANELUP_BUILD_MARK_HEAD "panelup-build/1 id="
-constexpr uint32_t kBuildIdOffset = sizeof(PANELUP_BUILD_MARK_HEAD) - 1;
+// The mark's id= value starts here, after "panelup-build/1 id=", and runs to the next blank. The
+// build holds the id to kMaxBuildIdChars characters (the result record has room for them).
+constexpr uint32_t kBuildIdOffset = 19;
 constexpr uint32_t kMaxBuildIdChars = 40;

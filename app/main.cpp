@@ -53,8 +53,8 @@ int32_t ExitStatusOf(UpdateResult result) {
 int32_t RunFlash(const char *cidOperand, const char *pidOperand, bool fromBootOption) {
   uint8_t cid = static_cast<uint8_t>(OperandValue(cidOperand) & 0xFF);
   uint8_t pid = static_cast<uint8_t>(OperandValue(pidOperand) & 0xFF);
-  // An update outlasts the boot manager's five minutes on a slow bus; a reset halfway would
-  // leave the panel without firmware.
+  // Several attempts on a slow controller can outlast the boot manager's five minutes, and its
+  // reset halfway would leave the panel without firmware.
   SetWatchdogTimer(0);
   SetAttribute(kAttributeWhite);
   const Schedule schedule = fromBootOption ? TakeSchedule() : kShellRun;

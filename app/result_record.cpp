@@ -85,8 +85,8 @@ const char *EndName(BootEnd end) {
 
 void AppendBuildId(Record &r) {
   const char *id = kPanelupBuildMark + kBuildIdOffset;
-  for (uint32_t n = 0; n < kMaxBuildIdChars && id[n] != 0 && id[n] != ' ' && r.length < kRecordBytes;
-       ++n)
+  for (uint32_t n = 0;
+       n < kMaxBuildIdChars && id[n] != 0 && id[n] != ' ' && r.length < kRecordBytes; ++n)
     r.text[r.length++] = id[n];
 }
 

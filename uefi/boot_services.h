@@ -38,7 +38,7 @@ struct EFI_BOOT_SERVICES {
   void *GetNextMonotonicCount;
   EFI_STATUS(EFIAPI *Stall)(UINTN Microseconds);
   EFI_STATUS(EFIAPI *SetWatchdogTimer)
-  (UINTN Timeout, uint64_t WatchdogCode, UINTN DataSize, CHAR16 *WatchdogData);
+  (UINTN Timeout, uint64_t WatchdogCode, UINTN DataSize, const CHAR16 *WatchdogData);
   void *ConnectController;
   void *DisconnectController;
   void *OpenProtocol;

@@ -155,7 +155,7 @@ EFI_STATUS EFIAPI Stall(UINTN microseconds) {
 
 // Nothing fires on the host: the call is recorded, and the watchdog's state kept for tests.
 EFI_STATUS EFIAPI SetWatchdogTimer(UINTN timeout, uint64_t /*code*/, UINTN dataSize,
-                                   CHAR16 *data) {
+                                   const CHAR16 *data) {
   HostPlatform::State &s = ActiveState();
   s.events.emplace_back(WatchdogCall{timeout});
   if (dataSize != 0 && data == nullptr)
