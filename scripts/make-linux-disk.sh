@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds a GPT disk image whose one partition, an EFI system partition, boots a small Linux:
-# Debian's cloud kernel and an initramfs with busybox, bash, efibootmgr, chattr and panelupctl
-# (Panelup.efi and its catalogue beside it, to be staged by panelupctl itself). SimChip.efi lies
-# on the ESP for a driver option. Its /init mounts the ESP at /boot/efi and runs
+# Debian's cloud kernel and an initramfs with busybox, bash, efibootmgr, chattr, and in
+# /opt/panelup the files `panelupctl install` takes: panelupctl, Panelup.efi, its catalogue and
+# panelup-result.service (on PATH after /usr/local/sbin, where install puts panelupctl).
+# SimChip.efi lies on the ESP for a driver option. Its /init mounts the ESP at /boot/efi and runs
 # \panelup-test\scenario.sh from it with bash when there is one, else a shell on the console;
 # then it powers off.
 #
@@ -92,7 +93,7 @@ modules_dir=$(find "$kernel_tree/lib/modules" -mindepth 1 -maxdepth 1 -type d | 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 root=$work/root
-mkdir -p "$root"/{bin,sbin,dev,proc,sys,tmp,run,boot/efi,usr/bin,usr/local/sbin,lib/modules}
+mkdir -p "$root"/{bin,sbin,dev,proc,sys,tmp,run,boot/efi,usr/bin,opt/panelup,lib/modules}
 cp "$busybox" "$root/bin/busybox"
 ln -s /bin/busybox "$root/usr/bin/env" # for the scripts' #!/usr/bin/env bash
 # Each binary with the libraries its loader needs, at the paths ldd names.
@@ -113,14 +114,14 @@ for m in $order; do
   [ -n "$ko" ] || die "module $m.ko is not in $package"
   cp "$ko" "$root/lib/modules/"
 done
-cp "$repo/scripts/panelupctl" "$efi_dir/Panelup.efi" "$efi_dir/panelup-catalogue.txt" \
-  "$root/usr/local/sbin/"
-chmod 755 "$root/usr/local/sbin/panelupctl"
+cp "$repo/scripts/panelupctl" "$repo/scripts/panelup-result.service" "$efi_dir/Panelup.efi" \
+  "$efi_dir/panelup-catalogue.txt" "$root/opt/panelup/"
+chmod 755 "$root/opt/panelup/panelupctl"
 
 cat >"$root/init" <<EOF
 #!/bin/busybox sh
 /bin/busybox --install -s /bin
-export PATH=/usr/local/sbin:/bin:/sbin
+export PATH=/usr/local/sbin:/bin:/sbin:/opt/panelup
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev

@@ -2,19 +2,26 @@
 # Runs inside the test disk's Linux at every boot (make-linux-disk.sh's /init starts it from the
 # ESP). It records facts and leaves the judging to linux_roundtrip_test.sh: each case's console
 # text and exit status, and efibootmgr listings, go to the serial console and to
-# \panelup-test\bootN\ on the ESP.
+# \panelup-test\bootN\ on the ESP. Every boot first installs panelupctl from /opt/panelup, as an
+# operator would. Nobody is at the console: each update ends its boot by itself.
 #
 #   boot 1: boot and driver options for the rig; status without a record; a planted record that
-#           schedule must remove; bad input; schedule, replace, cancel; schedule 2 6; reboot
-#   boot 2: (Panelup.efi /f 2 6 ran) status; the driver option now fails the bus; schedule 2 6
+#           schedule must remove; bad input; schedule, replace, cancel; schedule 2 6 (the default
+#           --then reboot); reboot
+#   boot 2: (Panelup.efi /f 2 6 ran, then reset the machine) the unit's command; status;
+#           schedule 2 6 --then power-cycle; reboot (the tool then powers the machine off, and
+#           the rig starts it again in the alarm's place)
+#   boot 3: status; the driver option now fails the bus; schedule 2 6; reboot
+#   boot 4: (the update failed, then reset the machine) status --keep; the unit's command;
+#           power off
 # The rig's Panelup.efi is a test build, which schedule stages only with --test-images.
-#   boot 3: (the update failed) status --json --keep; power off
 set -uo pipefail # not -e: a failing case is a fact to record, not the end of the boot
 
 esp=/boot/efi
 t=$esp/panelup-test
 out=/tmp/out
 record=/sys/firmware/efi/efivars/PanelupResult-c9cb406d-1006-4f44-a948-50e9b1c0b402
+unit=/usr/local/lib/systemd/system/panelup-result.service
 boot=$(($(cat "$t/boot" 2>/dev/null || echo 0) + 1))
 echo "$boot" >"$t/boot"
 sync
@@ -41,6 +48,30 @@ simchip_driver() { # optional data, or nothing
   done
   efibootmgr -q -r -c -d /dev/vda -p 1 -l '\SimChip.efi' -L SimChip ${1:+-u "$1"}
 }
+# The installed unit as systemd would start it here (systemd does not run in this initramfs):
+# when one of its trigger conditions holds, its StateDirectory made, its ExecStart split at
+# blanks and run without a shell; its output is what the journal would show. unit-result is
+# systemd's verdict: success for exit 0 or a SuccessExitStatus, failed otherwise.
+run_unit() {
+  local condition met=no state command status ok verdict=failed
+  while read -r condition; do
+    [ ! -e "$condition" ] || met=yes
+  done < <(sed -n 's/^ConditionPathExists=|//p' "$unit")
+  fact unit-condition "$met"
+  state=$(sed -n 's/^StateDirectory=//p' "$unit")
+  mkdir -p "/var/lib/$state"
+  command=$(sed -n 's/^ExecStart=//p' "$unit")
+  read -ra command <<<"$command"
+  run unit "${command[@]}"
+  status=$(sed -n 's/^unit exit=//p' "$out/results.txt")
+  for ok in 0 $(sed -n 's/^SuccessExitStatus=//p' "$unit"); do
+    [ "$status" != "$ok" ] || verdict=success
+  done
+  fact unit-result "$verdict"
+  sed 's/^/panelup-result.service: /' "$out/unit.txt"
+  echo "panelup-result.service: exit status $status, $verdict"
+  cp "/var/lib/$state/last-result.json" "$out/last-result.json" 2>/dev/null
+}
 end_boot() { # reboot | poweroff
   mkdir -p "$t/boot$boot"
   cp "$out"/* "$t/boot$boot/"
@@ -50,6 +81,7 @@ end_boot() { # reboot | poweroff
   "$1" -f
 }
 
+run install /opt/panelup/panelupctl install
 case "$boot" in
 1)
   # Linux first in BootOrder, so the machine comes back here after Panelup.efi.
@@ -83,17 +115,24 @@ case "$boot" in
   end_boot reboot
   ;;
 2)
+  run_unit
+  listing after-unit
+  fact staged-after-unit "$(present "$esp/EFI/Panelup/Panelup.efi")"
   run status panelupctl status
-  listing after-status
-  fact staged-after-status "$(present "$esp/EFI/Panelup/Panelup.efi")"
+  run schedule panelupctl schedule 2 6 --test-images --then power-cycle
+  end_boot reboot
+  ;;
+3)
+  run status panelupctl status
   simchip_driver "bus-fail-from 12000"
   run schedule panelupctl schedule 2 6 --test-images
   end_boot reboot
   ;;
-3)
-  run status panelupctl status --json --keep
+4)
+  run status panelupctl status --keep
   listing after-status
   fact staged-after-status "$(present "$esp/EFI/Panelup/Panelup.efi")"
+  run_unit
   end_boot poweroff
   ;;
 *)
