@@ -75,12 +75,12 @@ bool CommandLineChar(uint32_t c) {
   return c == u'\t' || (c >= 0x20 && c <= 0x7E) || (c >= 0xA0 && c <= 0xFF);
 }
 
-// A boot manager hands over the option's bytes as they were stored: UCS-2 from efibootmgr -u,
-// panelupctl or the shell's bcfg, plain ASCII from efibootmgr without -u. The tool's commands are
-// ASCII, so each reading is held to printable text. The two never both fit: printable Latin-1
-// in UCS-2 has every high byte 0, which ASCII text has only at its end (one character reads the
-// same either way), and two printable ASCII bytes make a UCS-2 character far above Latin-1.
-// Binary data fits neither: a random 16-bit unit is printable Latin-1 once in about 350.
+// A boot manager hands over the option's bytes as they were stored: UCS-2 from efibootmgr -u or
+// panelupctl, plain ASCII from efibootmgr without -u. The tool's commands are ASCII, so each
+// reading is held to printable text. The two never both fit: printable Latin-1 in UCS-2 has
+// every high byte 0, which ASCII text has only at its end (one character reads the same either
+// way), and two printable ASCII bytes make a UCS-2 character far above Latin-1. Binary data fits
+// neither: a random 16-bit unit is printable Latin-1 once in about 340.
 enum class OptionText : uint8_t { Ucs2, Ascii, Neither };
 
 uint32_t Ucs2Unit(const uint8_t *bytes, UINTN i) {
