@@ -2,6 +2,7 @@
 #pragma once
 
 #include "chip/firmware_version.h"
+#include "chip/simulated_bus.h"
 #include "uefi/smbus_hc.h"
 
 constexpr UINTN kChipSmbusAddress = 0x2B;
@@ -18,11 +19,6 @@ struct RegisterWrite {
 
 // Finds the SMBus host controller on the first handle that carries it.
 EFI_STATUS LocateChipBus();
-// The mark the simulated SMBus controllers (the host platform, SimChip.efi) carry on their
-// handle, and nothing real does: a protocol of ours with no interface.
-// 595bdafd-ccf5-416e-864c-edd36396a0b1
-inline constexpr EFI_GUID kSimulatedBusMarkGuid = {
-    0x595BDAFD, 0xCCF5, 0x416E, {0x86, 0x4C, 0xED, 0xD3, 0x63, 0x96, 0xA0, 0xB1}};
 // Whether the controller LocateChipBus found carries that mark.
 bool ChipBusIsSimulated();
 // Returns the handle list the search obtained, if any, to the pool.

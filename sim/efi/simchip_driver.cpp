@@ -4,11 +4,12 @@
 // over to the variable store before a power-off comes back from it here (sim/efi/chip_store.h).
 #include "catalogue/crc32.h"
 #include "sim/efi/chip_store.h"
-#include "chip/registers.h"
-#include "sim/efi/sim_control.h"
 #include "sim/efi/command_words.h"
+#include "sim/efi/sim_control.h"
 #include "uefi/arguments.h"
 #include "uefi/services.h"
+// clang-tidy 14 reports this include as a duplicate, though nothing else brings it in.
+#include "chip/simulated_bus.h" // NOLINT(readability-duplicate-include)
 
 namespace {
 
