@@ -65,13 +65,20 @@ EFI_STATUS DeleteOurs(const CHAR16 *name) {
   return status == EFI_NOT_FOUND ? EFI_SUCCESS : status;
 }
 
-uint32_t KeyAreaCrc(const uint8_t (&area)[kHdcpKeySize]) {
-  return Crc32(area, kHdcpKeySize);
+// The marker of a key area: its CRC-32, least significant byte first.
+void MarkerOf(const uint8_t (&area)[kHdcpKeySize], uint8_t (&marker)[kKeyMarkerSize]) {
+  const uint32_t crc = Crc32(area, kHdcpKeySize);
+  for (uint32_t i = 0; i < kKeyMarkerSize; ++i)
+    marker[i] = static_cast<uint8_t>(crc >> (8 * i));
 }
 
 bool Refuse(const CHAR16 *message, EFI_STATUS status = EFI_SUCCESS) {
   Print(message, status);
   return false;
+}
+
+bool RefuseBackupNg(EFI_STATUS status) {
+  return Refuse(u"\n VTQ_002K  HdcpKey backup NG = %r, flash not erased", status);
 }
 
 bool RefuseUnstable() {
@@ -114,9 +121,10 @@ bool SettleWithBackup(bool stable) {
 bool CheckAgainstMarker(bool stable, const uint8_t (&marker)[kKeyMarkerSize]) {
   if (!stable)
     return RefuseUnstable();
-  const uint32_t crc = KeyAreaCrc(HdcpKeyBuffer);
+  uint8_t found[kKeyMarkerSize];
+  MarkerOf(HdcpKeyBuffer, found);
   for (uint32_t i = 0; i < kKeyMarkerSize; ++i)
-    if (marker[i] != static_cast<uint8_t>(crc >> (8 * i)))
+    if (marker[i] != found[i])
       return Refuse(
           u"\n VTQ_002K  last update did not finish and HdcpKey backup is gone, flash not erased");
   return true;
@@ -142,29 +150,27 @@ bool StoreNewBackup(bool stable) {
   }
   EFI_STATUS status = StoreOurs(kKeyBackupName, HdcpKeyBuffer, kHdcpKeySize);
   if (EfiIsError(status))
-    return Refuse(u"\n VTQ_002K  HdcpKey backup NG = %r, flash not erased", status);
+    return RefuseBackupNg(status);
   Stored stored = Stored::None;
   status = LoadOurs(kKeyBackupName, gKeyBackupBuffer, kHdcpKeySize, &stored);
   if (EfiIsError(status))
-    return Refuse(u"\n VTQ_002K  HdcpKey backup NG = %r, flash not erased", status);
+    return RefuseBackupNg(status);
   if (stored != Stored::Ours || !Same(HdcpKeyBuffer, gKeyBackupBuffer)) {
     // A wrong copy must not be restored over this chip's key by a later run; the chip still
     // holds the key, so nothing is lost with it.
     if (stored == Stored::Ours)
       DeleteOurs(kKeyBackupName);
-    return Refuse(u"\n VTQ_002K  HdcpKey backup NG = %r, flash not erased", EFI_VOLUME_CORRUPTED);
+    return RefuseBackupNg(EFI_VOLUME_CORRUPTED);
   }
   return true;
 }
 
 bool StoreMarker() {
-  const uint32_t crc = KeyAreaCrc(HdcpKeyBuffer);
   uint8_t marker[kKeyMarkerSize];
-  for (uint32_t i = 0; i < kKeyMarkerSize; ++i)
-    marker[i] = static_cast<uint8_t>(crc >> (8 * i));
+  MarkerOf(HdcpKeyBuffer, marker);
   EFI_STATUS status = StoreOurs(kKeyMarkerName, marker, kKeyMarkerSize);
   if (EfiIsError(status))
-    return Refuse(u"\n VTQ_002K  HdcpKey backup NG = %r, flash not erased", status);
+    return RefuseBackupNg(status);
   return true;
 }
 
@@ -174,7 +180,7 @@ bool SettleKeyArea(bool stable) {
   Stored backup = Stored::None;
   EFI_STATUS status = LoadOurs(kKeyBackupName, gKeyBackupBuffer, kHdcpKeySize, &backup);
   if (EfiIsError(status))
-    return Refuse(u"\n VTQ_002K  HdcpKey backup NG = %r, flash not erased", status);
+    return RefuseBackupNg(status);
   if (backup == Stored::NotOurs)
     return Refuse(u"\n VTQ_002K  HdcpKey backup not stored by this tool, flash not erased");
   if (backup == Stored::Ours)
@@ -184,7 +190,7 @@ bool SettleKeyArea(bool stable) {
   Stored left = Stored::None;
   status = LoadOurs(kKeyMarkerName, marker, kKeyMarkerSize, &left);
   if (EfiIsError(status))
-    return Refuse(u"\n VTQ_002K  HdcpKey backup NG = %r, flash not erased", status);
+    return RefuseBackupNg(status);
   if (left == Stored::NotOurs)
     return Refuse(u"\n VTQ_002K  HdcpKey marker not stored by this tool, flash not erased");
   if (left == Stored::Ours && !CheckAgainstMarker(stable, marker))
