@@ -9,7 +9,9 @@ if(NOT version MATCHES "^[0-9]+\\.[0-9]+\\.[0-9]+$")
 endif()
 
 # The commit from git where it is installed (a tree with uncommitted changes is marked so), else
-# from the .git folder's files (a bare machine has no git), else unknown.
+# from the .git folder's files (a bare machine has no git), else from .source-commit, which a
+# copy of the sources without .git carries (the package build's, scripts/make-deb.sh), else
+# unknown.
 set(commit "")
 find_program(GIT git)
 if(GIT AND EXISTS ${SRC}/.git)
@@ -39,6 +41,12 @@ elseif(EXISTS ${SRC}/.git/HEAD)
   endif()
   if(head MATCHES "^[0-9a-f]+$")
     string(SUBSTRING ${head} 0 12 commit)
+  endif()
+elseif(EXISTS ${SRC}/.source-commit)
+  file(READ ${SRC}/.source-commit copied)
+  string(STRIP "${copied}" copied)
+  if(copied MATCHES "^[0-9a-f]{12}(-dirty)?$")
+    set(commit ${copied})
   endif()
 endif()
 if(commit)

@@ -41,7 +41,7 @@ else
   shellcheck -x --source-path=SCRIPTDIR -f gcc "${shell_scripts[@]}" >"$work/shellcheck.log" 2>&1 ||
     shellcheck_status=1
   shellcheck -x --source-path=SCRIPTDIR -f gcc -o check-extra-masked-returns,check-set-e-suppressed \
-    scripts/panelupctl >>"$work/shellcheck.log" 2>&1 || shellcheck_status=1
+    os/panelupctl >>"$work/shellcheck.log" 2>&1 || shellcheck_status=1
   cd - >/dev/null
 fi
 cat "$work/shellcheck.log"

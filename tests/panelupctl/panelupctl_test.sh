@@ -11,7 +11,7 @@ set -euo pipefail
 efi_dir=$(cd "${1:?usage: panelupctl_test.sh EFI_DIR WORK_DIR}" && pwd)
 work=${2:?usage: panelupctl_test.sh EFI_DIR WORK_DIR}
 here=$(cd "$(dirname "$0")" && pwd)
-ctl=$here/../../scripts/panelupctl
+ctl=$here/../../os/panelupctl
 # shellcheck source=../emulator/checks.sh
 . "$here/../emulator/checks.sh"
 

@@ -1,0 +1,92 @@
+# The test tiers: host tests against the simulated platform, build checks, the sweep, fuzzing,
+# benchmarks and the emulator tiers.
+
+# The simulated platform: the chip model and bus (also built into SimChip.efi) and the host
+# firmware and ports; it runs the tool's entry, so it links the tool, never the other way round.
+find_package(GTest REQUIRED)
+set(PANELUP_SIM_SOURCES ${PANELUP_SIM_MODEL_SOURCES}
+  sim/host/host_boot_services.cpp
+  sim/host/host_console.cpp
+  sim/host/host_platform.cpp
+  sim/host/host_ports.cpp
+  sim/host/host_queries.cpp
+  sim/host/host_runtime_services.cpp
+  sim/host/text.cpp)
+list(TRANSFORM PANELUP_SIM_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/ REGEX "^sim/host/")
+add_library(panelup_sim STATIC ${PANELUP_SIM_SOURCES})
+target_include_directories(panelup_sim PUBLIC ${PROJECT_SOURCE_DIR})
+target_compile_options(panelup_sim PRIVATE ${PANELUP_WARNINGS})
+target_link_libraries(panelup_sim PUBLIC panelup_host_tool)
+
+set(PANELUP_HOST_TEST_SOURCES
+  catalogue_test.cpp
+  chip_flash_test.cpp
+  chip_registers_test.cpp
+  command_sequence_test.cpp
+  dispatch_test.cpp
+  event_text.cpp
+  event_text_test.cpp
+  format_test.cpp
+  key_custody_test.cpp
+  operands_test.cpp
+  result_record_test.cpp
+  sim_bus_test.cpp
+  sim_chip_test.cpp
+  sim_flash_controller_test.cpp
+  sim_host_platform_test.cpp
+  unattended_test.cpp
+  update_sequence_test.cpp
+  update_test.cpp)
+list(TRANSFORM PANELUP_HOST_TEST_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/tests/host/)
+# Tests that fault one phase of /f 2 6 find its transactions as the sweep learns them.
+add_executable(panelup_host_tests ${PANELUP_HOST_TEST_SOURCES}
+  ${PROJECT_SOURCE_DIR}/tests/sweep/sweep_run.cpp)
+target_compile_options(panelup_host_tests PRIVATE ${PANELUP_WARNINGS})
+target_link_libraries(panelup_host_tests PRIVATE panelup_sim GTest::gtest_main)
+include(GoogleTest)
+gtest_discover_tests(panelup_host_tests PROPERTIES LABELS host DISCOVERY_TIMEOUT 60)
+
+# Scratch configures that must reject bad images and replace missing ones.
+add_test(NAME image_checks
+  COMMAND bash ${PROJECT_SOURCE_DIR}/tests/build/images_test.sh ${PROJECT_SOURCE_DIR}
+          ${CMAKE_BINARY_DIR}/image-checks)
+set_tests_properties(image_checks PROPERTIES LABELS build)
+
+# Further test tiers and measurements, each in its own file.
+include(${CMAKE_CURRENT_LIST_DIR}/sweep.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/fuzz.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/image_checks.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/bench.cmake)
+
+# Emulator tests: the three UEFI images in QEMU with OVMF. The setup test brings the images up to
+# date first, so a ctest run on its own never boots stale ones.
+if(TARGET uefi_images)
+  add_test(NAME emulator_images
+    COMMAND ${CMAKE_COMMAND} --build ${CMAKE_BINARY_DIR} --target uefi_images)
+  set_tests_properties(emulator_images PROPERTIES LABELS emulator FIXTURES_SETUP emulator_images)
+  add_test(NAME emulator_cases
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/emulator/emulator_cases.sh ${PANELUP_EFI_DIR}
+            ${CMAKE_BINARY_DIR}/emulator-tests ${CMAKE_BINARY_DIR})
+  set_tests_properties(emulator_cases PROPERTIES LABELS emulator
+    FIXTURES_REQUIRED emulator_images TIMEOUT 600)
+  # The recovery stick booted as the machine's disk: flashes once, retries after a failure.
+  add_test(NAME emulator_stick
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/emulator/stick_test.sh ${PANELUP_EFI_DIR}
+            ${CMAKE_BINARY_DIR}/stick-tests)
+  set_tests_properties(emulator_stick PROPERTIES LABELS emulator
+    FIXTURES_REQUIRED emulator_images TIMEOUT 600)
+  # panelupctl from a running Linux on the emulated machine: schedule, reboot into Panelup.efi,
+  # back into Linux for the result; the kernel package is unpacked once into linux-cache.
+  add_test(NAME linux_roundtrip
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/emulator/linux_roundtrip_test.sh ${PANELUP_EFI_DIR}
+            ${CMAKE_BINARY_DIR}/linux-tests ${CMAKE_BINARY_DIR}/linux-cache)
+  set_tests_properties(linux_roundtrip PROPERTIES LABELS linux
+    FIXTURES_REQUIRED emulator_images TIMEOUT 600)
+  # panelupctl on a stand-in machine (folders for efivarfs and the ESP, a stub efibootmgr),
+  # staging the build's image with its catalogue: hostile records, refusals, efibootmgr failing.
+  add_test(NAME panelupctl
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/panelupctl/panelupctl_test.sh ${PANELUP_EFI_DIR}
+            ${CMAKE_BINARY_DIR}/panelupctl-tests)
+  set_tests_properties(panelupctl PROPERTIES LABELS panelupctl
+    FIXTURES_REQUIRED emulator_images TIMEOUT 300)
+endif()
