@@ -2,7 +2,7 @@
 BUILD ?= build
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build run shell stick test sweep fuzz lint bench screenshot
+.PHONY: all deps configure build run shell stick deb test sweep fuzz lint bench screenshot
 
 all: build
 
@@ -41,6 +41,10 @@ shell: build
 stick: build
 	@scripts/make-stick.sh $(if $(UEFI_SHELL),--shell $(UEFI_SHELL)) $(BUILD)/uefi "$(CID)" \
 	  "$(PID)" $(BUILD)/panelup-stick.img
+
+# The Debian package, $(BUILD)/panelup_VERSION_amd64.deb (debian/; os/ holds what it ships).
+deb: build
+	@scripts/make-deb.sh $(BUILD)
 
 test: build
 	@ctest --test-dir $(BUILD) --output-on-failure -j$$(nproc)

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests, the emulator and the recovery stick need,
-# when missing. Plain bash and dpkg only, so it runs on a bare Debian before make exists. The
-# Linux tier's initramfs takes busybox, efibootmgr and chattr from here; its kernel package is
-# only downloaded (scripts/make-linux-disk.sh).
+# Installs the Debian packages the build, the tests, the emulator, the recovery stick and the
+# Debian package need, when missing. Plain bash and dpkg only, so it runs on a bare Debian before
+# make exists. The Linux tier's initramfs takes busybox, efibootmgr and chattr from here; its
+# kernel package is only downloaded (scripts/make-linux-disk.sh).
 set -euo pipefail
 
 packages=(
@@ -10,6 +10,7 @@ packages=(
   libclang-rt-14-dev clang-tidy clang-format cppcheck shellcheck
   qemu-system-x86 ovmf python3 mtools dosfstools
   cpio busybox-static efibootmgr fdisk e2fsprogs
+  debhelper bash-completion lintian debootstrap man-db
 )
 
 missing=()
