@@ -58,6 +58,9 @@ include(${CMAKE_CURRENT_LIST_DIR}/fuzz.cmake)
 include(${CMAKE_CURRENT_LIST_DIR}/image_checks.cmake)
 include(${CMAKE_CURRENT_LIST_DIR}/bench.cmake)
 
+# The Debian package the Linux round trip and the package tier install from (make deb).
+set(PANELUP_DEB ${CMAKE_BINARY_DIR}/panelup_${panelup_version}_amd64.deb)
+
 # Emulator tests: the three UEFI images in QEMU with OVMF. The setup test brings the images up to
 # date first, so a ctest run on its own never boots stale ones.
 if(TARGET uefi_images)
@@ -79,9 +82,9 @@ if(TARGET uefi_images)
   # back into Linux for the result; the kernel package is unpacked once into linux-cache.
   add_test(NAME linux_roundtrip
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/emulator/linux_roundtrip_test.sh ${PANELUP_EFI_DIR}
-            ${CMAKE_BINARY_DIR}/linux-tests ${CMAKE_BINARY_DIR}/linux-cache)
+            ${PANELUP_DEB} ${CMAKE_BINARY_DIR}/linux-tests ${CMAKE_BINARY_DIR}/linux-cache)
   set_tests_properties(linux_roundtrip PROPERTIES LABELS linux
-    FIXTURES_REQUIRED emulator_images TIMEOUT 600)
+    FIXTURES_REQUIRED "emulator_images;package" TIMEOUT 600)
   # panelupctl on a stand-in machine (folders for efivarfs and the ESP, a stub efibootmgr),
   # staging the build's image with its catalogue: hostile records, refusals, efibootmgr failing.
   add_test(NAME panelupctl
@@ -89,4 +92,17 @@ if(TARGET uefi_images)
             ${CMAKE_BINARY_DIR}/panelupctl-tests)
   set_tests_properties(panelupctl PROPERTIES LABELS panelupctl
     FIXTURES_REQUIRED emulator_images TIMEOUT 300)
+endif()
+
+# The Debian package (make deb), built once for the tiers that install from it: the package tier
+# and the Linux round trip.
+if(TARGET uefi_images)
+  add_test(NAME package_build COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/make-deb.sh ${CMAKE_BINARY_DIR})
+  set_tests_properties(package_build PROPERTIES LABELS package FIXTURES_SETUP package
+    FIXTURES_REQUIRED emulator_images TIMEOUT 600)
+  add_test(NAME package
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/package/package_test.sh ${PANELUP_DEB}
+            ${CMAKE_BINARY_DIR}/package-tests ${CMAKE_BINARY_DIR}/package-cache)
+  set_tests_properties(package PROPERTIES LABELS package FIXTURES_REQUIRED package TIMEOUT 900
+    SKIP_RETURN_CODE 77)
 endif()

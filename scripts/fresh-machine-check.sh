@@ -36,29 +36,8 @@ die() {
 root=$(realpath -m "$root")
 report=$root.report.txt
 
-# The first mirror of the machine's own apt sources that serves bookworm, one-line or deb822.
-mirror_from_sources() {
-  local f
-  for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-    [ -f "$f" ] || continue
-    sed -e 's/#.*//' -e 's/\[[^]]*\]//' "$f" |
-      awk '$1 == "deb" && $3 == "bookworm" { print $2; exit }'
-  done
-  for f in /etc/apt/sources.list.d/*.sources; do
-    [ -f "$f" ] || continue
-    awk 'BEGIN { RS = ""; FS = "\n" }
-      {
-        deb = 0; suite = 0; uri = ""
-        for (i = 1; i <= NF; i++) {
-          line = $i; sub(/#.*/, "", line)
-          if (line ~ /^Types:/ && line ~ /[ \t]deb([ \t]|$)/) deb = 1
-          if (line ~ /^Suites:/ && line ~ /[ \t]bookworm([ \t]|$)/) suite = 1
-          if (line ~ /^URIs:/) { split(line, u, /[ \t]+/); uri = u[2] }
-        }
-        if (deb && suite && uri != "") { print uri; exit }
-      }' "$f"
-  done
-}
+# shellcheck source=scripts/apt-mirror.sh
+source "$repo/scripts/apt-mirror.sh"
 [ -n "$mirror" ] || mirror=$(mirror_from_sources | head -n 1)
 [ -n "$mirror" ] || die "no bookworm mirror in the apt sources; give --mirror"
 

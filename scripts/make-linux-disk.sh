@@ -1,17 +1,17 @@
 #!/usr/bin/env bash
 # Builds a GPT disk image whose one partition, an EFI system partition, boots a small Linux:
-# Debian's cloud kernel and an initramfs with busybox, bash, efibootmgr, chattr, and in
-# /opt/panelup the files `panelupctl install` takes: panelupctl, Panelup.efi, its catalogue and
-# panelup-result.service (on PATH after /usr/local/sbin, where install puts panelupctl).
-# SimChip.efi lies on the ESP for a driver option. Its /init mounts the ESP at /boot/efi and runs
+# Debian's cloud kernel and an initramfs with busybox, bash, efibootmgr, chattr, and the Debian
+# package's files where the package puts them (unpacked from DEB, as dpkg would): panelupctl,
+# Panelup.efi and its catalogue, panelup-result.service. SimChip.efi lies on the ESP for a
+# driver option. Its /init mounts the ESP at /boot/efi and runs
 # \panelup-test\scenario.sh from it with bash when there is one, else a shell on the console;
 # then it powers off.
 #
-#   make-linux-disk.sh [--cache DIR] [--scenario FILE] EFI_DIR OUT.img
+#   make-linux-disk.sh [--cache DIR] [--scenario FILE] EFI_DIR DEB OUT.img
 #     --cache DIR      where the kernel package is unpacked and kept for later runs
 #                      (default: linux-cache beside EFI_DIR)
 #     --scenario FILE  the bash script for /init to run at every boot (on the ESP)
-#   EFI_DIR holds Panelup.efi, panelup-catalogue.txt and SimChip.efi (the build's build/uefi).
+#   EFI_DIR holds SimChip.efi (the build's build/uefi); DEB is the package (make deb).
 #
 # The kernel is the linux-image-6.1.0-NN-cloud-amd64 that linux-image-cloud-amd64 depends on,
 # fetched with apt-get download from this machine's apt sources and unpacked, never installed.
@@ -33,14 +33,13 @@ while [ $# -gt 0 ]; do
   *) break ;;
   esac
 done
-[ $# -eq 2 ] || die "usage: make-linux-disk.sh [--cache DIR] [--scenario FILE] EFI_DIR OUT.img"
-repo=$(cd "$(dirname "$0")/.." && pwd)
+[ $# -eq 3 ] || die "usage: make-linux-disk.sh [--cache DIR] [--scenario FILE] EFI_DIR DEB OUT.img"
 efi_dir=$(cd "$1" 2>/dev/null && pwd) || die "no folder $1"
-image=$2
+deb=$2
+image=$3
 [ -n "$cache" ] || cache="$(dirname "$efi_dir")/linux-cache"
-for f in Panelup.efi panelup-catalogue.txt SimChip.efi; do
-  [ -f "$efi_dir/$f" ] || die "$efi_dir/$f is missing: build first"
-done
+[ -f "$efi_dir/SimChip.efi" ] || die "$efi_dir/SimChip.efi is missing: build first"
+[ -f "$deb" ] || die "no package $deb: make deb first"
 [ -z "$scenario" ] || [ -f "$scenario" ] || die "no scenario file $scenario"
 for tool in apt-cache apt-get dpkg-deb busybox bash efibootmgr chattr cpio gzip sfdisk mkfs.vfat \
   mcopy mmd ldd; do
@@ -93,7 +92,7 @@ modules_dir=$(find "$kernel_tree/lib/modules" -mindepth 1 -maxdepth 1 -type d | 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 root=$work/root
-mkdir -p "$root"/{bin,sbin,dev,proc,sys,tmp,run,boot/efi,usr/bin,opt/panelup,lib/modules}
+mkdir -p "$root"/{bin,sbin,dev,proc,sys,tmp,run,boot/efi,usr/bin,lib/modules}
 cp "$busybox" "$root/bin/busybox"
 ln -s /bin/busybox "$root/usr/bin/env" # for the scripts' #!/usr/bin/env bash
 # Each binary with the libraries its loader needs, at the paths ldd names.
@@ -114,14 +113,13 @@ for m in $order; do
   [ -n "$ko" ] || die "module $m.ko is not in $package"
   cp "$ko" "$root/lib/modules/"
 done
-cp "$repo/scripts/panelupctl" "$repo/scripts/panelup-result.service" "$efi_dir/Panelup.efi" \
-  "$efi_dir/panelup-catalogue.txt" "$root/opt/panelup/"
-chmod 755 "$root/opt/panelup/panelupctl"
+dpkg-deb -x "$deb" "$root"
+[ -x "$root/usr/sbin/panelupctl" ] || die "$deb holds no /usr/sbin/panelupctl"
 
 cat >"$root/init" <<EOF
 #!/bin/busybox sh
 /bin/busybox --install -s /bin
-export PATH=/usr/local/sbin:/bin:/sbin:/opt/panelup
+export PATH=/usr/sbin:/bin:/sbin
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev

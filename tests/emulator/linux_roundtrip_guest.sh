@@ -2,8 +2,8 @@
 # Runs inside the test disk's Linux at every boot (make-linux-disk.sh's /init starts it from the
 # ESP). It records facts and leaves the judging to linux_roundtrip_test.sh: each case's console
 # text and exit status, and efibootmgr listings, go to the serial console and to
-# \panelup-test\bootN\ on the ESP. Every boot first installs panelupctl from /opt/panelup, as an
-# operator would. Nobody is at the console: each update ends its boot by itself.
+# \panelup-test\bootN\ on the ESP. panelupctl and its unit are the Debian package's, unpacked
+# where dpkg puts them. Nobody is at the console: each update ends its boot by itself.
 #
 #   boot 1: boot and driver options for the rig; status without a record; a planted record that
 #           schedule must remove; bad input; schedule, replace, cancel; schedule 2 6 (the default
@@ -21,7 +21,7 @@ esp=/boot/efi
 t=$esp/panelup-test
 out=/tmp/out
 record=/sys/firmware/efi/efivars/PanelupResult-c9cb406d-1006-4f44-a948-50e9b1c0b402
-unit=/usr/local/lib/systemd/system/panelup-result.service
+unit=/lib/systemd/system/panelup-result.service
 boot=$(($(cat "$t/boot" 2>/dev/null || echo 0) + 1))
 echo "$boot" >"$t/boot"
 sync
@@ -81,7 +81,7 @@ end_boot() { # reboot | poweroff
   "$1" -f
 }
 
-run install /opt/panelup/panelupctl install
+fact panelupctl "$(command -v panelupctl)"
 case "$boot" in
 1)
   # Linux first in BootOrder, so the machine comes back here after Panelup.efi.
