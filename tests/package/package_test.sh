@@ -56,8 +56,12 @@ if [ ! -f "$base" ]; then
   fi
   tar -C "$cache/root" -cf "$base.new" . && mv "$base.new" "$base" && rm -rf "$cache/root"
 fi
+# A run that was killed may have left /dev bound under the old root: unmount before deleting it,
+# and never delete across a mount.
+work=$(realpath -m "$work")
 root=$work/root
-rm -rf "$work"
+awk -v w="$work/" 'index($2, w) == 1 { print $2 }' /proc/mounts | sort -r | xargs -r -n 1 umount -l
+rm -rf --one-file-system "$work"
 mkdir -p "$root"
 tar -C "$root" -xf "$base"
 
@@ -68,6 +72,7 @@ unmount_all() {
   mounts=()
 }
 trap unmount_all EXIT
+trap 'exit 1' INT TERM
 mount -t proc proc "$root/proc" && mounts+=("$root/proc")
 mount --bind /dev "$root/dev" && mounts+=("$root/dev")
 cp /etc/resolv.conf "$root/etc/resolv.conf"
