@@ -10,7 +10,7 @@ packages=(
   libclang-rt-14-dev clang-tidy clang-format cppcheck shellcheck
   qemu-system-x86 ovmf python3 mtools dosfstools
   cpio busybox-static efibootmgr fdisk e2fsprogs
-  debhelper bash-completion lintian debootstrap man-db
+  build-essential debhelper bash-completion lintian debootstrap man-db
 )
 
 missing=()

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Builds the Debian package BUILD/panelup_VERSION_amd64.deb with dpkg-buildpackage, in a copy of
 # the sources under BUILD/deb (dpkg-buildpackage writes beside the source folder, never into the
-# tree). The copy gets the changelog for VERSION and, in .source-commit, the commit of BUILD's own
-# build id, so the packaged Panelup.efi carries the same id as BUILD/uefi/Panelup.efi.
+# tree). The package holds what BUILD holds: the copy gets the changelog for VERSION, the commit
+# of BUILD's build id (in .source-commit) and BUILD's access code and image options, and the
+# packaged Panelup.efi must have the bytes of BUILD/uefi/Panelup.efi.
 #
-#   make-deb.sh BUILD       (make deb; BUILD must have been built: its build id is read)
-#   PANELUP_CMAKE_ARGS="-DPANELUP_REQUIRE_GENUINE_IMAGES=ON" make-deb.sh BUILD   for real panels
+#   make-deb.sh BUILD       (make deb; BUILD must have been built)
+#   for real panels: make CMAKE_ARGS=-DPANELUP_REQUIRE_GENUINE_IMAGES=ON && make deb
 set -euo pipefail
 
 die() {
@@ -39,6 +40,13 @@ mkdir -p "$source"
 tar -C "$repo" --exclude='./build*' --exclude=./.git --exclude=./out --exclude="./${build#"$repo"/}" \
   -cf - . | tar -C "$source" -xf -
 [ -z "$commit" ] || printf '%s\n' "$commit" >"$source/.source-commit"
+# BUILD's options that shape the image, for debian/rules.
+options=()
+for option in PANELUP_ACCESS_CODE PANELUP_REQUIRE_GENUINE_IMAGES; do
+  value=$(sed -n "s/^$option:[A-Z]*=//p" "$build/CMakeCache.txt")
+  [ -z "$value" ] || options+=("-D$option=$value")
+done
+export PANELUP_CMAKE_ARGS="${options[*]}"
 sed -e "s/@VERSION@/$version/" -e "s/@DATE@/$date/" "$repo/debian/changelog.in" \
   >"$source/debian/changelog"
 rm "$source/debian/changelog.in"
@@ -48,6 +56,8 @@ if ! (cd "$source" && dpkg-buildpackage -b -us -uc) >"$work/build.log" 2>&1; the
   tail -n 40 "$work/build.log"
   die "dpkg-buildpackage failed (log: $work/build.log)"
 fi
+cmp -s "$source/obj/uefi/Panelup.efi" "$build/uefi/Panelup.efi" ||
+  die "the packaged Panelup.efi differs from $build/uefi/Panelup.efi: build again (make), then make deb"
 deb=panelup_${version}_amd64.deb
 mv -f "$work/$deb" "$build/$deb"
 echo "make-deb: $build/$deb ($(($(stat -c %s "$build/$deb") / 1024)) KiB)"
