@@ -40,6 +40,10 @@ mkdir -p "$source"
 tar -C "$repo" --exclude='./build*' --exclude=./.git --exclude=./out --exclude="./${build#"$repo"/}" \
   -cf - . | tar -C "$source" -xf -
 [ -z "$commit" ] || printf '%s\n' "$commit" >"$source/.source-commit"
+sed -e "s/@VERSION@/$version/" -e "s/@DATE@/$date/" "$repo/debian/changelog.in" \
+  >"$source/debian/changelog"
+rm "$source/debian/changelog.in"
+
 # BUILD's options that shape the image, for debian/rules.
 options=()
 for option in PANELUP_ACCESS_CODE PANELUP_REQUIRE_GENUINE_IMAGES; do
@@ -47,9 +51,6 @@ for option in PANELUP_ACCESS_CODE PANELUP_REQUIRE_GENUINE_IMAGES; do
   [ -z "$value" ] || options+=("-D$option=$value")
 done
 export PANELUP_CMAKE_ARGS="${options[*]}"
-sed -e "s/@VERSION@/$version/" -e "s/@DATE@/$date/" "$repo/debian/changelog.in" \
-  >"$source/debian/changelog"
-rm "$source/debian/changelog.in"
 
 echo "make-deb: building panelup $version ($id, $images images) in $source"
 if ! (cd "$source" && dpkg-buildpackage -b -us -uc) >"$work/build.log" 2>&1; then
