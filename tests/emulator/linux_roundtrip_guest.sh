@@ -27,11 +27,13 @@ echo "$boot" >"$t/boot"
 sync
 mkdir -p "$out"
 
-# run NAME COMMAND...: its text into NAME.txt and the console, its status into results.txt.
+# run NAME COMMAND...: its text into NAME.txt and the console, its status into results.txt. The
+# start line and the time limit name a command that hangs, and let the boot go on (exit 143).
 run() {
   local name=$1 status
   shift
-  "$@" >"$out/$name.txt" 2>&1
+  echo "-- boot$boot $name: starting"
+  timeout -k 5 90 "$@" >"$out/$name.txt" 2>&1
   status=$?
   echo "== boot$boot $name: $* (exit $status)"
   cat "$out/$name.txt"

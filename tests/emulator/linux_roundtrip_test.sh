@@ -67,7 +67,8 @@ boot_machine() {
   wait "$pid" || status=$?
   if [ "${ended[$n]}" = off ] && { [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; }; then
     ended[$n]=timeout
-    echo "run $n: the machine did not power off by itself within $2 s (see $log)"
+    echo "run $n: the machine did not power off by itself within $2 s (see $log); its last lines:"
+    tail -c 2000 "$log" | tr -d '\r' | grep -a -v '^$' | tail -n 8 | cut -c1-160 | sed 's/^/  /'
   elif [ "${ended[$n]}" = off ] && [ "$status" -ne 0 ]; then
     ended[$n]="QEMU status $status"
   fi
