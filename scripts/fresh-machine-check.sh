@@ -36,8 +36,8 @@ die() {
 root=$(realpath -m "$root")
 report=$root.report.txt
 
-# shellcheck source=scripts/apt-mirror.sh
-source "$repo/scripts/apt-mirror.sh"
+# shellcheck source=scripts/debian-root.sh
+source "$repo/scripts/debian-root.sh"
 [ -n "$mirror" ] || mirror=$(mirror_from_sources | head -n 1)
 [ -n "$mirror" ] || die "no bookworm mirror in the apt sources; give --mirror"
 
@@ -45,20 +45,7 @@ if ! command -v debootstrap >/dev/null; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends debootstrap
 fi
 
-mounts=()
-unmount_all() {
-  local i
-  for ((i = ${#mounts[@]} - 1; i >= 0; i--)); do
-    umount -l "${mounts[$i]}" 2>/dev/null || true
-  done
-  mounts=()
-}
 trap unmount_all EXIT
-mount_in_root() { # type-or-bind source target
-  mkdir -p "$root$3"
-  if [ "$1" = bind ]; then mount --bind "$2" "$root$3"; else mount -t "$1" "$2" "$root$3"; fi
-  mounts+=("$root$3")
-}
 
 log() { echo "$*" | tee -a "$report"; }
 now() { date +%s; }
@@ -67,10 +54,7 @@ log "fresh-machine check of $(git -C "$repo" rev-parse --short HEAD) ($(git -C "
 log "mirror: from the machine's apt sources; root: $root"
 
 t=$(now)
-if ! debootstrap --variant=minbase bookworm "$root" "$mirror" >"$root.debootstrap.log" 2>&1; then
-  tail -n 20 "$root.debootstrap.log"
-  die "debootstrap failed (log: $root.debootstrap.log)"
-fi
+debootstrap_minbase "$root" "$mirror" || die "debootstrap failed (log: $root.debootstrap.log)"
 log "debootstrap minbase: $(($(now) - t)) s, $(chroot "$root" dpkg-query -W | wc -l) packages"
 for tool in make sudo gcc git python3 file; do
   ! chroot "$root" sh -c "command -v $tool" >/dev/null || die "the minbase root already has $tool"

@@ -12,6 +12,8 @@ deb=$(realpath "$1")
 work=$2
 cache=$3
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=scripts/debian-root.sh
+source "$here/../../scripts/debian-root.sh"
 if [ "$(id -u)" -ne 0 ]; then
   echo "SKIP: the package tier needs root (debootstrap, chroot)"
   exit 77
@@ -42,18 +44,11 @@ check "lintian: no error or warning" test "$lintian_status" -eq 0
 mkdir -p "$cache"
 base=$cache/bookworm-minbase-man-db.tar
 if [ ! -f "$base" ]; then
-  # shellcheck source=scripts/apt-mirror.sh
-  source "$here/../../scripts/apt-mirror.sh"
   mirror=$(mirror_from_sources | head -n 1)
   [ -n "$mirror" ] || { echo "FAIL: no bookworm mirror in this machine's apt sources"; exit 1; }
   rm -rf "$cache/root"
   echo "== debootstrap minbase bookworm into $cache (once)"
-  if ! debootstrap --variant=minbase --include=man-db bookworm "$cache/root" "$mirror" \
-    >"$cache/debootstrap.log" 2>&1; then
-    tail -n 20 "$cache/debootstrap.log"
-    echo "FAIL: debootstrap"
-    exit 1
-  fi
+  debootstrap_minbase "$cache/root" "$mirror" --include=man-db || { echo "FAIL: debootstrap"; exit 1; }
   tar -C "$cache/root" -cf "$base.new" . && mv "$base.new" "$base" && rm -rf "$cache/root"
 fi
 # A run that was killed may have left /dev bound under the old root: unmount before deleting it,
@@ -65,16 +60,10 @@ rm -rf --one-file-system "$work"
 mkdir -p "$root"
 tar -C "$root" -xf "$base"
 
-mounts=()
-unmount_all() {
-  local i
-  for ((i = ${#mounts[@]} - 1; i >= 0; i--)); do umount -l "${mounts[$i]}" 2>/dev/null; done
-  mounts=()
-}
 trap unmount_all EXIT
 trap 'exit 1' INT TERM
-mount -t proc proc "$root/proc" && mounts+=("$root/proc")
-mount --bind /dev "$root/dev" && mounts+=("$root/dev")
+mount_in_root proc proc /proc
+mount_in_root bind /dev /dev
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 cp "$deb" "$root/tmp/panelup.deb"
 in_root() {
@@ -94,7 +83,10 @@ in_root "dpkg -i /tmp/panelup.deb" >"$work/dpkg-i.log" 2>&1
 in_root "apt-get -qq update && apt-get -y -q -f install" >"$work/apt-f.log" 2>&1
 apt_status=$?
 tail -n 5 "$work/apt-f.log"
-installed() { [ "$apt_status" -eq 0 ] && [ "$(chroot "$root" dpkg-query -W -f="\${Status}" panelup)" = "install ok installed" ]; }
+installed() {
+  [ "$apt_status" -eq 0 ] &&
+    [ "$(chroot "$root" dpkg-query -W -f="\${Status}" panelup)" = "install ok installed" ]
+}
 check "apt-get -f install brings the dependencies and configures panelup" installed
 
 helps() { in_root "panelupctl --help" | grep -q "^usage: panelupctl schedule"; }
