@@ -84,7 +84,7 @@ if(TARGET uefi_images)
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/emulator/linux_roundtrip_test.sh ${PANELUP_EFI_DIR}
             ${PANELUP_DEB} ${CMAKE_BINARY_DIR}/linux-tests ${CMAKE_BINARY_DIR}/linux-cache)
   set_tests_properties(linux_roundtrip PROPERTIES LABELS linux
-    FIXTURES_REQUIRED "emulator_images;package" TIMEOUT 600)
+    FIXTURES_REQUIRED "emulator_images;package" TIMEOUT 1200)
   # panelupctl on a stand-in machine (folders for efivarfs and the ESP, a stub efibootmgr),
   # staging the build's image with its catalogue: hostile records, refusals, efibootmgr failing.
   add_test(NAME panelupctl
