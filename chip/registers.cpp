@@ -27,10 +27,11 @@ bool gBusFault = false;
 // 51,000 transfers) would keep the machine for half an hour.
 constexpr uint32_t kDeadBusTransfers = 64;
 uint32_t gFailedInARow = 0;
+uint32_t gFailedInRun = 0;
 bool gBusAbandoned = false;
 
 // One byte-data transfer with the chip. The status is only noted: register accesses report
-// nothing, and only the key-area save asks whether any failed.
+// nothing, and the key-area save and the read-back ask whether any failed.
 void Transfer(uint8_t reg, EFI_SMBUS_OPERATION operation, uint8_t *byte) {
   UINTN length = 1;
   if (!gBusAbandoned && gSmbus != nullptr &&
@@ -39,7 +40,9 @@ void Transfer(uint8_t reg, EFI_SMBUS_OPERATION operation, uint8_t *byte) {
     return;
   }
   gBusFault = true;
-  if (++gFailedInARow >= kDeadBusTransfers)
+  ++gFailedInARow;
+  ++gFailedInRun;
+  if (gFailedInARow >= kDeadBusTransfers || gFailedInRun >= kFailureBudget)
     gBusAbandoned = true;
 }
 } // namespace
@@ -49,6 +52,7 @@ void ResetChipBus() {
   gHandleList = nullptr;
   gBusFault = false;
   gFailedInARow = 0;
+  gFailedInRun = 0;
   gBusAbandoned = false;
 }
 

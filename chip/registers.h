@@ -35,13 +35,22 @@ struct ChipBusHold {
   ChipBusHold &operator=(const ChipBusHold &) = delete;
 };
 
-// Whether any transfer failed since the last ClearBusFault. Only the key-area save looks: before
-// the erase a failed transfer can still stop the update harmlessly, after it the compare finds
-// everything.
+// Whether any transfer failed since the last ClearBusFault. A read that failed is no read: the
+// key-area save and the read-back ask, so that the bytes a failed transfer left behind are never
+// judged.
 bool BusFaultSeen();
 void ClearBusFault();
-// Whether the bus failed so many transfers in a row that the run gave it up: every access since
-// has been skipped, counted as failed (reads give 0xFF), until the next run's ResetChipBus.
+
+// Failed transfers in all after which a run gives the bus up, whatever came between them. A bus
+// that can still pass a read-back (some 24,000 transfers of /f 2 6, none of which may fail) fails
+// a handful in a whole update; 1,024 is far past that for all nine attempts a schedule allows.
+// On a degraded bus each failure waits out the controller's timeout (about 35 ms), so the budget
+// caps the time one run loses to failures at some 36 s, however many attempts it may make;
+// without it a bus failing every other transfer kept a nine-attempt run for over two hours.
+constexpr uint32_t kFailureBudget = 1024;
+// Whether the run gave the bus up: 64 failed transfers in a row, or the failure budget spent.
+// Every access since has been skipped, counted as failed (reads give 0xFF), until the next
+// run's ResetChipBus.
 bool ChipBusAbandoned();
 
 uint8_t ReadRegister(uint8_t reg);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "app/result_record.h"
+#include "chip/registers.h"
 #include "event_text.h"
 #include "records.h"
 #include "sim/host/host_platform.h"
@@ -228,18 +229,29 @@ TEST(Unattended, OptionDataInAsciiOrNeither) {
   }
 }
 
-// A bus that fails 64 transfers in a row is given up: nothing more goes out, the update fails
-// (the erase is behind it) and is not tried again.
-TEST(Unattended, ADeadBusIsGivenUp) {
-  sim::HostOptions o = FromBootOption();
-  o.faults.failFrom = 12000;
-  sim::HostPlatform p(o);
-  EXPECT_EQ(p.Run({}), 248);
-  EXPECT_EQ(p.Bus().transactions, 12064u);
-  EXPECT_EQ(p.Bus().failures, 64u);
-  EXPECT_FALSE(Contains(p.OutputText(), "VTQ_002M"));
-  EXPECT_TRUE(Contains(p.OutputText(), "VTQ_002J  upgrade Fail"));
-  EXPECT_TRUE(StoredRecord(p).ends_with(RecordTail("return", 1)));
+// A bus that fails 64 transfers in a row is given up, and so is one that has failed the budget's
+// 1,024 in all (here every other transfer, never two in a row, with nine attempts scheduled):
+// nothing more goes out, the update fails (the erase is behind it) and is not tried again.
+TEST(Unattended, ADeadOrDegradedBusIsGivenUp) {
+  for (bool degraded : {false, true}) {
+    SCOPED_TRACE(degraded ? "every other transfer fails" : "every transfer fails");
+    sim::HostOptions o = FromBootOption();
+    if (degraded) {
+      o.faults.failOnce = 12000;
+      o.faults.failStride = 2;
+      o.faults.failAgain = UINT32_MAX;
+    } else {
+      o.faults.failFrom = 12000;
+    }
+    sim::HostPlatform p(o);
+    PlantSchedule(p, "panelup-schedule/1 then=return attempts=9");
+    EXPECT_EQ(p.Run({}), 248);
+    EXPECT_EQ(p.Bus().failures, degraded ? kFailureBudget : 64u);
+    EXPECT_EQ(p.Bus().transactions, degraded ? 12000u + 2 * kFailureBudget - 1 : 12064u);
+    EXPECT_FALSE(Contains(p.OutputText(), "VTQ_002M"));
+    EXPECT_TRUE(Contains(p.OutputText(), "VTQ_002J  upgrade Fail"));
+    EXPECT_TRUE(StoredRecord(p).ends_with(RecordTail("return", 1)));
+  }
 }
 
 // From a boot option a failed attempt is tried again, up to the schedule's count (3 without
