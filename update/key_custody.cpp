@@ -22,13 +22,36 @@ bool Same(const uint8_t (&a)[kHdcpKeySize], const uint8_t (&b)[kHdcpKeySize]) {
   return true;
 }
 
-// Two whole passes, into HdcpKeyBuffer and gKeyCheckBuffer. Stable when they agree and the bus
-// accepted every transfer of both: a read that went wrong once cannot then reach the flash.
-bool SaveTwice() {
+// One pass over the key area; true when the bus delivered every transfer of it. A pass with a
+// failed transfer is no reading: a failed read leaves 0xFF, which would count as blank and fit
+// any backup, and a failed write reads the wrong place.
+bool ReadPass(uint8_t (&destination)[kHdcpKeySize]) {
   ClearBusFault();
-  SaveHdcpKeyFromFlash(HdcpKeyBuffer);
-  SaveHdcpKeyFromFlash(gKeyCheckBuffer);
-  return !BusFaultSeen() && Same(HdcpKeyBuffer, gKeyCheckBuffer);
+  SaveHdcpKeyFromFlash(destination);
+  return !BusFaultSeen();
+}
+
+enum class Reading : uint8_t {
+  Delivered,  // both passes read whole: only their bytes are ever judged
+  Faulty,     // a transfer failed in every try
+  BusGivenUp, // the bus is given up: nothing more can be read or written this run
+};
+
+// Two whole passes, into HdcpKeyBuffer and gKeyCheckBuffer, read again while a transfer fails in
+// either, up to `tries` times in all: nothing has been erased yet, so reading again costs only
+// time.
+Reading ReadTwice(uint8_t tries) {
+  for (uint8_t t = 1;; ++t) {
+    const bool first = ReadPass(HdcpKeyBuffer);
+    const bool second = ReadPass(gKeyCheckBuffer);
+    if (ChipBusAbandoned())
+      return Reading::BusGivenUp;
+    if (first && second)
+      return Reading::Delivered;
+    if (t >= tries)
+      return Reading::Faulty;
+    Print(u"\n VTQ_002B  SaveHdcpKeyFromFlash read %d of %d failed, reading again", t, tries);
+  }
 }
 
 enum class Stored : uint8_t {
@@ -72,6 +95,15 @@ void MarkerOf(const uint8_t (&area)[kHdcpKeySize], uint8_t (&marker)[kKeyMarkerS
     marker[i] = static_cast<uint8_t>(crc >> (8 * i));
 }
 
+bool MatchesMarker(const uint8_t (&area)[kHdcpKeySize], const uint8_t (&marker)[kKeyMarkerSize]) {
+  uint8_t found[kKeyMarkerSize];
+  MarkerOf(area, found);
+  for (uint32_t i = 0; i < kKeyMarkerSize; ++i)
+    if (marker[i] != found[i])
+      return false;
+  return true;
+}
+
 bool Refuse(const CHAR16 *message, EFI_STATUS status = EFI_SUCCESS) {
   Print(message, status);
   return false;
@@ -102,9 +134,8 @@ bool SettleWithBackup(bool stable) {
     return Refuse(u"\n VTQ_002K  HdcpKey backup is no key area, flash not erased");
   if (stable && Same(HdcpKeyBuffer, gKeyBackupBuffer))
     return true;
-  // Each pass is judged on its own: cells left half-erased may read differently each time, and
-  // a failed read gives 0xFF, which counts as unprogrammed. Neither may stop a recovery the
-  // backup allows.
+  // Each pass is judged on its own: cells left half-erased may read differently each time, which
+  // must not stop a recovery the backup allows.
   if (!WithinRestoreRule(HdcpKeyBuffer) || !WithinRestoreRule(gKeyCheckBuffer)) {
     if (!stable)
       return RefuseUnstable();
@@ -121,12 +152,9 @@ bool SettleWithBackup(bool stable) {
 bool CheckAgainstMarker(bool stable, const uint8_t (&marker)[kKeyMarkerSize]) {
   if (!stable)
     return RefuseUnstable();
-  uint8_t found[kKeyMarkerSize];
-  MarkerOf(HdcpKeyBuffer, found);
-  for (uint32_t i = 0; i < kKeyMarkerSize; ++i)
-    if (marker[i] != found[i])
-      return Refuse(
-          u"\n VTQ_002K  last update did not finish and HdcpKey backup is gone, flash not erased");
+  if (!MatchesMarker(HdcpKeyBuffer, marker))
+    return Refuse(
+        u"\n VTQ_002K  last update did not finish and HdcpKey backup is gone, flash not erased");
   return true;
 }
 
@@ -183,8 +211,6 @@ bool SettleKeyArea(bool stable) {
     return RefuseBackupNg(status);
   if (backup == Stored::NotOurs)
     return Refuse(u"\n VTQ_002K  HdcpKey backup not stored by this tool, flash not erased");
-  if (backup == Stored::Ours)
-    return SettleWithBackup(stable);
 
   uint8_t marker[kKeyMarkerSize];
   Stored left = Stored::None;
@@ -193,6 +219,15 @@ bool SettleKeyArea(bool stable) {
     return RefuseBackupNg(status);
   if (left == Stored::NotOurs)
     return Refuse(u"\n VTQ_002K  HdcpKey marker not stored by this tool, flash not erased");
+
+  if (backup == Stored::Ours) {
+    // The tool stores the two together, the marker from the backup's bytes: a backup that does
+    // not match is not the one the unfinished update saved (a file loaded for another panel, or
+    // a marker left by another chip's update), and neither can say which key this chip needs.
+    if (left == Stored::Ours && !MatchesMarker(gKeyBackupBuffer, marker))
+      return Refuse(u"\n VTQ_002K  HdcpKey backup does not match its marker, flash not erased");
+    return SettleWithBackup(stable);
+  }
   if (left == Stored::Ours && !CheckAgainstMarker(stable, marker))
     return false;
   return StoreNewBackup(stable);
@@ -220,9 +255,13 @@ uint32_t KeyPagesFilledWith(const uint8_t (&area)[kHdcpKeySize], uint8_t value) 
   return pages;
 }
 
-bool TakeKeyAreaIntoCustody() {
-  const bool stable = SaveTwice();
-  return SettleKeyArea(stable) && StoreMarker();
+bool TakeKeyAreaIntoCustody(uint8_t tries) {
+  const Reading reading = ReadTwice(tries);
+  if (reading == Reading::BusGivenUp)
+    return Refuse(u"\n VTQ_002K  SMBus given up, flash not erased");
+  if (reading == Reading::Faulty)
+    return RefuseUnstable();
+  return SettleKeyArea(Same(HdcpKeyBuffer, gKeyCheckBuffer)) && StoreMarker();
 }
 
 EFI_STATUS ReleaseKeyBackup() {

@@ -35,9 +35,11 @@ static_assert(kMaxForeignBytes == 143);
 extern uint8_t HdcpKeyBuffer[kHdcpKeySize];
 
 // Saves the key area twice and settles which key area the update writes back (into
-// HdcpKeyBuffer), storing the backup and the marker first where needed. Prints why when it
-// refuses; nothing has been erased then and the update must stop.
-bool TakeKeyAreaIntoCustody();
+// HdcpKeyBuffer), storing the backup and the marker first where needed. Only passes the bus
+// delivered whole are judged; the two are read again, up to `tries` times in all, while a
+// transfer fails. Prints why when it refuses; nothing has been erased then and the update must
+// stop.
+bool TakeKeyAreaIntoCustody(uint8_t tries);
 // Both compares passed: the flash holds the key area, so the backup and the marker go. Gives
 // the first delete that failed, or EFI_SUCCESS.
 EFI_STATUS ReleaseKeyBackup();

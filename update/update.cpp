@@ -72,8 +72,7 @@ void ShowProgress(uint16_t page, uint16_t pages) {
 }
 
 // One attempt with the key area in custody: erase, write the image and the key area, read both
-// back and compare. True when both compares passed on a bus the run still uses: once the run has
-// given the bus up, its reads are no reads.
+// back and compare. True when the bus delivered the whole read-back and both compares passed.
 bool EraseWriteAndVerify(const CatalogueEntry &entry) {
   Print(u"\n VTQ_002C  BlockErase");
   BlockErase();
@@ -89,14 +88,23 @@ bool EraseWriteAndVerify(const CatalogueEntry &entry) {
 
   SetUpdateStatus(kStatusKeyWritten);
   Print(u"\n VTQ_002G  ReadFirmwareFromFlash");
+  ClearBusFault();
   ReadFirmwareFromFlash(entry.length, ReadBackBuffer);
   // The key area is the chip's own and no image can restore it: read it back too.
   Print(u"\n VTQ_002H  ReadHdcpKeyFromFlash");
   SaveHdcpKeyFromFlash(ReadBackKeyArea());
+  // A failed read leaves 0xFF, where the image may hold 0xFF too, and a failed write reads the
+  // wrong place: a read-back with any failed transfer proves nothing either way. On a bus the
+  // run has given up, every transfer since counts as failed.
+  const bool delivered = !BusFaultSeen();
 
   SetUpdateStatus(kStatusReadBack);
   Print(u"\n VTQ_002I  Comparing...");
   Print(u"\n VTQ_005A Compare");
+  if (!delivered) {
+    Print(u"\n VTQ_005D Compare not made, a read-back transfer failed  fail");
+    return false;
+  }
 
   Difference d = FirstDifference(ReadBackBuffer, entry.image, entry.length);
   if (d.found) {
@@ -110,7 +118,7 @@ bool EraseWriteAndVerify(const CatalogueEntry &entry) {
           d.offset, d.read, d.offset, d.expected);
     return false;
   }
-  return !ChipBusAbandoned();
+  return true;
 }
 
 // The run itself; `versions` gets the on-board and target versions as soon as they are known, and
@@ -164,7 +172,8 @@ UpdateResult Update(uint8_t requestedCid, uint8_t requestedPid, uint8_t maxAttem
 
   SetUpdateStatus(kStatusConfigured);
   Print(u"\n VTQ_002B  SaveHdcpKeyFromFlash");
-  if (!TakeKeyAreaIntoCustody()) {
+  // From a boot option nobody is there to run it again: a read that failed is read again.
+  if (!TakeKeyAreaIntoCustody(maxAttempts)) {
     SetUpdateStatus(kStatusStoppedBeforeErase);
     return UpdateResult::StoppedBeforeErase;
   }

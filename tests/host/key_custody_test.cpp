@@ -6,6 +6,7 @@
 
 #include "catalogue/catalogue.h"
 #include "chip/flash.h"
+#include "app/result_record.h"
 #include "records.h"
 #include "sim/host/host_platform.h"
 #include "update/key_custody.h"
@@ -136,6 +137,68 @@ TEST(KeyCustody, AnUnstableSaveStopsBeforeTheErase) {
     ExpectStoppedBeforeErase(p, Flash26(p), "SaveHdcpKeyFromFlash unstable");
     EXPECT_EQ(Backup(p), nullptr);
   }
+}
+
+// A pass with a failed transfer is no reading. Every other transfer of both passes failing (never
+// two in a row) leaves 0xFF in place of every other byte read, which fits any backup: another
+// chip's, or the blank one, must still not replace this chip's key. From a boot option the two
+// passes are read again; a bus that dies inside them is given up before the erase, even with
+// this chip's backup there to restore.
+TEST(KeyCustody, AFailedReadIsNoRead) {
+  const uint64_t save = Start(Phase::KeySave);
+  for (bool blank : {false, true}) {
+    SCOPED_TRACE(blank ? "the blank backup" : "another chip's backup");
+    sim::HostOptions o;
+    o.faults.failOnce = save;
+    o.faults.failStride = 2;
+    o.faults.failAgain = static_cast<uint32_t>(Start(Phase::Erase) - save) / 2 - 1;
+    sim::HostPlatform p(o);
+    std::vector<uint8_t> backup(sim::kKeyAreaSize, 0xFF);
+    for (uint32_t i = 0; !blank && i < backup.size(); ++i)
+      backup[i] = sim::FactoryKeyByte(0xBEEF, i);
+    p.PutVariable({kKeyBackupName, kKeyBackupGuid, 0x3, backup});
+    ExpectStoppedBeforeErase(p, Flash26(p), "SaveHdcpKeyFromFlash unstable");
+    EXPECT_EQ(p.Bus().failures, 458u);
+    ASSERT_NE(Backup(p), nullptr);
+    EXPECT_EQ(Backup(p)->data, backup);
+  }
+  {
+    sim::HostOptions o;
+    o.arguments = sim::ArgumentSource::LoadOptions;
+    o.rawLoadOptions = "/f 2 6";
+    o.faults.failOnce = SaveRead(300);
+    sim::HostPlatform p(o);
+    EXPECT_EQ(p.Run({}), 0);
+    EXPECT_TRUE(Contains(p.OutputText(), "\r\n VTQ_002B  SaveHdcpKeyFromFlash\r\n VTQ_002B  "
+                                         "SaveHdcpKeyFromFlash read 1 of 3 failed, reading again"
+                                         "\r\n VTQ_002C  BlockErase"))
+        << p.OutputText();
+    EXPECT_TRUE(sim::KeyAreaIntact(p.Chip()));
+  }
+  sim::HostOptions o;
+  o.faults.failFrom = SaveRead(100);
+  sim::HostPlatform p(o);
+  p.PutVariable({kKeyBackupName, kKeyBackupGuid, 0x3, OriginalKey(p)});
+  std::memset(p.Chip().flash + sim::kKeyAreaAddress + 144, 0xFF, sim::kKeyAreaSize - 144);
+  ExpectStoppedBeforeErase(p, Flash26(p), "SMBus given up");
+  EXPECT_FALSE(Contains(p.OutputText(), "restored"));
+  const sim::StoredVariable *record = p.FindVariable(kResultRecordName, kResultRecordGuid);
+  ASSERT_NE(record, nullptr);
+  const std::string text(record->data.begin(), record->data.end());
+  EXPECT_TRUE(Contains(text, " exit=254 ") && text.ends_with(RecordTail("return", 0))) << text;
+}
+
+// The tool stores the backup and the marker from the same bytes. A backup that does not match the
+// marker (another panel's file loaded, a marker left by another chip's update) is neither
+// restored nor kept, even when it is the chip's own, and both stay as they are.
+TEST(KeyCustody, ABackupMustMatchItsMarker) {
+  sim::HostPlatform p;
+  const std::vector<uint8_t> marker{0x01, 0x02, 0x03, 0x04};
+  p.PutVariable({kKeyBackupName, kKeyBackupGuid, 0x3, OriginalKey(p)});
+  p.PutVariable({kKeyMarkerName, kKeyBackupGuid, 0x3, marker});
+  ExpectStoppedBeforeErase(p, Flash26(p), "HdcpKey backup does not match its marker");
+  EXPECT_EQ(Backup(p)->data, OriginalKey(p));
+  EXPECT_EQ(p.FindVariable(kKeyMarkerName, kKeyBackupGuid)->data, marker);
 }
 
 // A store that cannot be read, is full, or reports success for a write that never lands.

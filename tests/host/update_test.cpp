@@ -10,6 +10,7 @@
 #include "records.h"
 #include "sim/host/host_platform.h"
 #include "sim/host/text.h"
+#include "tests/sweep/sweep_run.h"
 #include "update/key_custody.h"
 
 namespace {
@@ -98,6 +99,21 @@ attribute 0F
                   std::to_string(88 + RecordTail("return", 1).size()) + ") -> Success\n");
     EXPECT_TRUE(p.PoolBalanced());
   }
+}
+
+// A read-back with a failed transfer proves nothing: here only the run's last write fails (the
+// key read-back's closing command), every byte read is right, and the update still fails.
+TEST(Update, AReadBackWithAFailedTransferNeverPasses) {
+  sim::HostOptions o;
+  o.faults.failOnce = sweep::LearntReference("2:6").transactions - 1;
+  sim::HostPlatform p(o);
+  EXPECT_EQ(p.Run({"Panelup.efi", "/f", "2", "6"}), 248);
+  EXPECT_TRUE(Contains(p.OutputText(),
+                       "\r\n VTQ_005A Compare\r\n VTQ_005D Compare not made, a "
+                       "read-back transfer failed  fail\r\n VTQ_002J  upgrade Fail"))
+      << p.OutputText();
+  EXPECT_TRUE(FlashHolds(p, 6));
+  EXPECT_TRUE(sim::KeyAreaIntact(p.Chip()));
 }
 
 TEST(Update, SecondRunStartsFromTheDefaultSelectionAgain) {
