@@ -49,13 +49,22 @@ endfunction()
 # comes with the rough run time of its full case, relative to the others.
 foreach(target 2:6 1:3)
   foreach(kind_cost fail-from:7 fail-once:6 flip-read:1 ignore-write:2 cut-and-retry:7
-      cut-lost-retry:6 write-back-lost-retry:1 unattended-retry:12)
+      cut-lost-retry:6 write-back-lost-retry:1 unattended-retry:12 alternate-phase:1
+      alternate-phase-own-backup:1 alternate-phase-other-backup:1 budget-in-attempt:4)
     string(REPLACE : ";" kind_cost ${kind_cost})
     list(GET kind_cost 0 kind)
     list(GET kind_cost 1 cost)
-    if(kind STREQUAL write-back-lost-retry)
-      # Only the key write-back's 478 transactions: cheap enough to run whole in the quick tier.
+    if(kind STREQUAL write-back-lost-retry OR kind MATCHES "^alternate-phase")
+      # Only the key write-back's 478 transactions, or two starts in each phase: cheap enough to
+      # run whole in the quick tier.
       panelup_sweep_case(sweep ${target} ${kind} all 10)
+    elseif(kind STREQUAL budget-in-attempt)
+      # Nine attempts a run, most of them to the end: a sample even in the full tier.
+      panelup_sweep_case(sweep ${target} ${kind} 40@7911 10)
+      if(PANELUP_SWEEP_FULL)
+        panelup_sweep_case(sweep-full ${target} ${kind} 3000@7911 ${cost})
+      endif()
+      continue()
     elseif(target STREQUAL 2:6 AND kind STREQUAL ignore-write)
       panelup_sweep_case(sweep ${target} ${kind} all 100 0/2)
       panelup_sweep_case(sweep ${target} ${kind} all 100 1/2)

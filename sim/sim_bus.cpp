@@ -70,6 +70,8 @@ EFI_STATUS EFIAPI Execute(const EFI_SMBUS_HC_PROTOCOL *This, EFI_SMBUS_DEVICE_AD
 bool FaultFails(const BusFaults &faults, uint64_t index) {
   if (index >= faults.failFrom)
     return true;
+  if (index >= faults.failAlternateFrom && (index - faults.failAlternateFrom) % 2 == 0)
+    return true;
   if (faults.failOnce == kNever || index < faults.failOnce)
     return false;
   const uint64_t after = index - faults.failOnce;

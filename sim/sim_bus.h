@@ -30,11 +30,12 @@ struct Transaction {
 
 // Faults by transaction index (as in Transaction::index).
 struct BusFaults {
-  uint64_t failFrom = kNever;   // every transaction from this index on fails
-  uint64_t failOnce = kNever;   // this one transaction fails,
-  uint32_t failAgain = 0;       // and this many more after it,
-  uint32_t failStride = 1;      // each this many transactions after the one before
-  uint64_t flipReadAt = kNever; // this read returns its byte with flipMask toggled
+  uint64_t failFrom = kNever;          // every transaction from this index on fails
+  uint64_t failOnce = kNever;          // this one transaction fails,
+  uint32_t failAgain = 0;              // and this many more after it,
+  uint32_t failStride = 1;             // each this many transactions after the one before
+  uint64_t failAlternateFrom = kNever; // every other transaction from this index on fails
+  uint64_t flipReadAt = kNever;        // this read returns its byte with flipMask toggled
   uint8_t flipMask = 0x01;
   uint64_t ignoreWriteAt = kNever; // the chip ignores this one write (the call succeeds)
 };

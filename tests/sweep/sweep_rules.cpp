@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "catalogue/catalogue.h"
+#include "chip/registers.h"
 
 namespace sweep {
 namespace {
@@ -62,11 +63,21 @@ void CheckFinished(const RunFacts &f, bool success, const std::string &version, 
 
 // After any failed run, one clean try must end with the image and the chip's own key area. With
 // the backup lost, a key area the fault left damaged cannot come back: the retry must then stop
-// before its erase, saying so, and never take the damaged area as the key.
+// before its erase, saying so, and never take the damaged area as the key. With another chip's
+// backup it must stop before its erase, saying whose it is, and leave it.
 void CheckRetry(const RunFacts &f, Verdict &v) {
   const RetryFacts &r = f.retry;
   v.retryRestored = r.restored;
   v.retryLost = f.backupLost && r.status == 254 && r.lostStop && r.erases == 0 && !r.keyIntact;
+  if (f.planted == Planted::Other) {
+    const bool ok = r.status == 254 && r.foreignStop && r.erases == 0 && r.keyIntact;
+    v.retryFailed = !ok;
+    Require(v, ok,
+            "the retry with another chip's backup ended with exit " + std::to_string(r.status) +
+                (r.keyIntact ? "" : ", without the original key area"));
+    Require(v, r.backup == Backup::Other, "the retry did not leave another chip's backup alone");
+    return;
+  }
   const bool ok = v.retryLost || (r.status == 0 && r.success && r.flashHoldsImage && r.keyIntact);
   v.retryFailed = !ok;
   Require(v, ok,
@@ -91,8 +102,11 @@ void CheckStoppedBeforeErase(const RunFacts &f, const std::string &onboard, cons
           exit + " with CMOS 0x79 writes " + Bytes(f.statusCodes));
   Require(v, VersionText(f.cmosVersion) == onboard,
           exit + " with CMOS version " + VersionText(f.cmosVersion) + ", printed " + onboard);
-  // The sweep starts with no backup, and neither stop reaches the store.
-  Require(v, f.backup == Backup::None, exit + " with a backup stored");
+  // Neither stop stores a backup, and a planted one is left as it was.
+  const Backup left = f.planted == Planted::Own     ? Backup::Original
+                      : f.planted == Planted::Other ? Backup::Other
+                                                    : Backup::None;
+  Require(v, f.backup == left, exit + " with the key-area backup changed");
 }
 
 } // namespace
@@ -103,6 +117,13 @@ Verdict Judge(const Target &target, const RunFacts &facts) {
   Require(v, facts.poolBalanced, "pool not balanced");
   Require(v, !facts.mustSucceed || facts.status == 0,
           "exit " + std::to_string(facts.status) + " though the last attempt was clean");
+  Require(v, !facts.mustFail || facts.status == 248,
+          "exit " + std::to_string(facts.status) + " though no attempt had a clean read-back");
+  // Every run ends in bounded time: once the budget is spent, nothing more goes out.
+  Require(v, facts.busFailures <= kFailureBudget,
+          std::to_string(facts.busFailures) + " failed transfers, past the budget");
+  Require(v, facts.planted != Planted::Other || facts.erases == 0,
+          "an erase with another chip's backup in place");
   const std::string onboard = PrintedOnboard(facts.text);
   Require(v, !onboard.empty(), "no 'flash from [ .. ]' line");
   if (facts.status == 0) {
@@ -128,6 +149,9 @@ Verdict Judge(const Target &target, const RunFacts &facts) {
   }
   if (facts.status != 0)
     CheckRetry(facts, v);
+  const Left &last = facts.status != 0 ? static_cast<const Left &>(facts.retry) : facts;
+  v.keyLost = !facts.backupLost && !last.keyIntact && last.backup != Backup::Original;
+  Require(v, !v.keyLost, "KEY LOST: neither the chip nor a backup holds the chip's key area");
   return v;
 }
 

@@ -21,6 +21,9 @@ struct Verdict {
   bool retryRestored = false;
   bool retryLost = false; // without the backup, stopped before its erase on a blank key area
   bool retryFailed = false;
+  // The chip's own key area is gone from the chip and from every backup, though the sweep never
+  // removed a copy.
+  bool keyLost = false;
   std::vector<std::string> violations;
 };
 
@@ -46,6 +49,10 @@ struct Tally {
   std::array<Counts, kPhases + 1> counts{};
   uint64_t falseSuccesses = 0;
   uint64_t retriesFailed = 0;
+  uint64_t keysLost = 0;
+  // Runs by the attempt their struck transaction falls in (past the clean run's end, the budget
+  // kind's later attempts).
+  std::array<uint64_t, kBudgetAttempts> byAttempt{};
   std::vector<std::string> violations; // "at INDEX: what"
 
   void Add(const Reference &reference, uint64_t index, const Verdict &verdict);

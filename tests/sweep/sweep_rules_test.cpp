@@ -5,6 +5,7 @@
 
 #include <set>
 
+#include "chip/registers.h"
 #include "tests/sweep/sweep_rules.h"
 #include "tests/sweep/sweep_run.h"
 
@@ -115,8 +116,8 @@ TEST(SweepRules, SuccessWithoutTheImageOrTheKeyAreaIsFalse) {
   RunFacts noKey = Succeeded();
   noKey.keyIntact = false;
   v = Judge(TwoSix().target, noKey);
-  EXPECT_TRUE(v.falseSuccess);
-  ASSERT_EQ(v.violations.size(), 1u);
+  EXPECT_TRUE(v.falseSuccess && v.keyLost);
+  ASSERT_EQ(v.violations.size(), 2u);
   EXPECT_NE(v.violations[0].find("key area"), std::string::npos) << v.violations[0];
 }
 
@@ -181,6 +182,32 @@ TEST(SweepRules, EachSignOfTheOutcomeMustAgree) {
   RunFacts keyLost = Failed();
   keyLost.keyIntact = false;
   EXPECT_TRUE(Judge(target, keyLost).violations.empty()) << "the retry brings it back";
+  keyLost.retry.keyIntact = false;
+  EXPECT_TRUE(Judge(target, keyLost).keyLost);
+}
+
+// Every run ends within the failure budget; a run the bus never gave a clean read-back must
+// fail; another chip's backup must stop every run before the erase, the retry's too, and stay.
+TEST(SweepRules, BudgetAndAnotherChipsBackup) {
+  const Target &target = TwoSix().target;
+  RunFacts foreign = NotErased();
+  foreign.planted = Planted::Other;
+  foreign.backup = foreign.retry.backup = Backup::Other;
+  foreign.retry.status = 254;
+  foreign.retry.foreignStop = foreign.retry.keyIntact = true;
+  foreign.keyIntact = true;
+  const Verdict v = Judge(target, foreign);
+  EXPECT_TRUE(v.violations.empty()) << v.violations[0];
+  std::vector<RunFacts> broken(5, foreign);
+  broken[0].erases = 1;
+  broken[1].retry.foreignStop = false;
+  broken[2].retry.backup = Backup::None;
+  broken[3] = Failed();
+  broken[3].busFailures = kFailureBudget + 1;
+  broken[4] = Succeeded();
+  broken[4].mustFail = true;
+  for (size_t i = 0; i < broken.size(); ++i)
+    EXPECT_FALSE(Judge(target, broken[i]).violations.empty()) << i;
 }
 
 // The slices of a selection run every chosen index once; a draw is the same each time and takes
@@ -199,6 +226,14 @@ TEST(SweepCase, SlicesCoverTheSelectionOnce) {
   ASSERT_FALSE(attempt.empty());
   EXPECT_EQ(attempt.front(), r.phaseStart[static_cast<int>(Phase::Erase)]);
   EXPECT_EQ(attempt.size(), r.transactions - attempt.front());
+  // Two starts in every phase; with another chip's backup, in the phases before the erase.
+  EXPECT_EQ(Indices(r, FaultKind::AlternatePhase, Selection{}).size(), 2u * kPhases);
+  EXPECT_EQ(Indices(r, FaultKind::AlternatePhaseOtherBackup, Selection{}).back(),
+            r.phaseStart[static_cast<int>(Phase::KeySave)] + 1);
+  const std::vector<uint64_t> budget = Indices(r, FaultKind::BudgetInAttempt, Selection{});
+  EXPECT_EQ(budget.size(), kBudgetAttempts * r.AttemptLength());
+  EXPECT_EQ(r.PhaseOf(budget.back()), Phase::KeyRead);
+  EXPECT_EQ(r.PhaseOf(budget.front() + r.AttemptLength()), Phase::Erase);
   for (const Selection &whole : {Selection{}, Selection{300, 7911}}) {
     const std::vector<uint64_t> all = Indices(r, FaultKind::FlipRead, whole);
     std::multiset<uint64_t> sliced;

@@ -10,6 +10,7 @@
 
 #include "app/result_record.h"
 #include "catalogue/catalogue.h"
+#include "catalogue/crc32.h"
 #include "sim/host/host_platform.h"
 #include "update/key_custody.h"
 
@@ -89,15 +90,6 @@ int64_t RunTarget(sim::HostPlatform &platform, const Target &target) {
       {"Panelup.efi", "/f", std::to_string(target.cid), std::to_string(target.pid)});
 }
 
-bool FlashAsAtPowerOn(const sim::BridgeChip &chip) {
-  static sim::BridgeChip fresh;
-  static const bool on = [] {
-    sim::ChipPowerOn(fresh, sim::ChipConfig{});
-    return true;
-  }();
-  return on && std::memcmp(chip.flash, fresh.flash, sim::kFlashSize) == 0;
-}
-
 // The image and key area in the flash, and whether the backup variable holds the chip's own key
 // area.
 Left LeftBehind(sim::HostPlatform &platform, const Target &target) {
@@ -135,7 +127,55 @@ constexpr KindInfo kKinds[] = {
      &sim::BusFaults::failOnce},
     {"unattended-retry",
      "from a boot option with 3 attempts: the transfer fails in each of the first two",
-     &sim::BusFaults::failOnce}};
+     &sim::BusFaults::failOnce},
+    {"alternate-phase", "every other transfer fails from the transaction to its phase's end",
+     &sim::BusFaults::failOnce},
+    {"alternate-phase-own-backup",
+     "every other transfer fails from the transaction to its phase's end; this chip's backup, "
+     "the key area's second half blank",
+     &sim::BusFaults::failOnce},
+    {"alternate-phase-other-backup",
+     "every other transfer fails from the transaction to its phase's end; another chip's backup",
+     &sim::BusFaults::failOnce},
+    {"budget-in-attempt",
+     "from a boot option with 9 attempts: one transfer fails in each attempt before the "
+     "transaction's, every other one from the transaction on",
+     &sim::BusFaults::failAlternateFrom}};
+
+bool Alternates(FaultKind kind) {
+  return kind == FaultKind::AlternatePhase || kind == FaultKind::AlternatePhaseOwnBackup ||
+         kind == FaultKind::AlternatePhaseOtherBackup;
+}
+
+uint64_t PhaseEnd(const Reference &reference, Phase phase) {
+  const int next = static_cast<int>(phase) + 1;
+  return next < kPhases ? reference.phaseStart[next] : reference.transactions;
+}
+
+// Another chip's key area, as its factory would have made it.
+std::vector<uint8_t> OtherChipsKeyArea() {
+  std::vector<uint8_t> area(sim::kKeyAreaSize);
+  for (uint32_t i = 0; i < sim::kKeyAreaSize; ++i)
+    area[i] = sim::FactoryKeyByte(0xBEEF, i);
+  return area;
+}
+
+// A backup and its marker, as the tool stores them before an erase.
+void PlantBackup(sim::HostPlatform &platform, const std::vector<uint8_t> &area) {
+  const uint32_t crc = Crc32(area.data(), static_cast<uint32_t>(area.size()));
+  platform.PutVariable({kKeyBackupName, kKeyBackupGuid, kKeyBackupAttributes, area});
+  platform.PutVariable({kKeyMarkerName,
+                        kKeyBackupGuid,
+                        kKeyBackupAttributes,
+                        {uint8_t(crc), uint8_t(crc >> 8), uint8_t(crc >> 16), uint8_t(crc >> 24)}});
+}
+
+void PlantSchedule(sim::HostPlatform &platform, const std::string &schedule) {
+  platform.PutVariable({u"PanelupSchedule",
+                        kResultRecordGuid,
+                        kResultRecordAttributes,
+                        {schedule.begin(), schedule.end()}});
+}
 
 } // namespace
 
@@ -162,9 +202,26 @@ bool KindApplies(FaultKind kind, sim::Op op) {
 }
 
 bool KindStrikes(const Reference &reference, FaultKind kind, uint64_t index) {
+  const uint64_t erase = reference.phaseStart[static_cast<int>(Phase::Erase)];
+  if (kind == FaultKind::BudgetInAttempt)
+    return index >= erase && index < KindIndexEnd(reference, kind);
+  if (Alternates(kind)) {
+    // Another chip's backup stops every run before the erase: the later phases never come.
+    const Phase phase = reference.PhaseOf(index);
+    const uint64_t start = reference.phaseStart[static_cast<int>(phase)];
+    return index - start < 2 && index + 1 < PhaseEnd(reference, phase) &&
+           (kind != FaultKind::AlternatePhaseOtherBackup || phase <= Phase::KeySave);
+  }
   return KindApplies(kind, reference.ops[index]) &&
          (kind != FaultKind::WriteBackLostRetry || reference.PhaseOf(index) == Phase::KeyWrite) &&
-         (kind != FaultKind::UnattendedRetry || reference.PhaseOf(index) >= Phase::Erase);
+         (kind != FaultKind::UnattendedRetry || index >= erase);
+}
+
+uint64_t KindIndexEnd(const Reference &reference, FaultKind kind) {
+  if (kind != FaultKind::BudgetInAttempt)
+    return reference.transactions;
+  return reference.phaseStart[static_cast<int>(Phase::Erase)] +
+         kBudgetAttempts * reference.AttemptLength();
 }
 
 const char *PhaseName(Phase phase) {
@@ -198,7 +255,14 @@ bool ParseTarget(const std::string &text, Target *target) {
   return false;
 }
 
+uint64_t Reference::AttemptLength() const {
+  return transactions - phaseStart[static_cast<int>(Phase::Erase)];
+}
+
 Phase Reference::PhaseOf(uint64_t index) const {
+  const uint64_t erase = phaseStart[static_cast<int>(Phase::Erase)];
+  if (index >= transactions && AttemptLength() > 0)
+    index = erase + (index - erase) % AttemptLength();
   return static_cast<Phase>(std::upper_bound(phaseStart.begin() + 1, phaseStart.end(), index) -
                             phaseStart.begin() - 1);
 }
@@ -245,25 +309,50 @@ RunFacts RunWithFault(const Target &target, const Fault &fault) {
   options.faults.*kKinds[static_cast<int>(fault.kind)].at = fault.index;
   options.faults.flipMask = 0x01;
   RunFacts f;
+  const Reference &clean =
+      LearntReference(std::to_string(target.cid) + ":" + std::to_string(target.pid));
+  // Every attempt, from the erase to the last read-back, takes as many transactions as the clean
+  // run's, so a failure at the same place in each attempt is evenly spaced.
+  const auto attemptLength = static_cast<uint32_t>(clean.AttemptLength());
   if (fault.kind == FaultKind::UnattendedRetry) {
-    // Every attempt, from the erase to the last read-back, takes as many transactions as the
-    // clean run's; the second failure falls on the same transfer of the second attempt.
-    const Reference &clean =
-        LearntReference(std::to_string(target.cid) + ":" + std::to_string(target.pid));
     options.arguments = sim::ArgumentSource::LoadOptions;
     options.faults.failAgain = 1;
-    options.faults.failStride = static_cast<uint32_t>(
-        clean.transactions - clean.phaseStart[static_cast<int>(Phase::Erase)]);
+    options.faults.failStride = attemptLength;
     f.mustSucceed = true;
+  } else if (Alternates(fault.kind)) {
+    options.faults.failStride = 2;
+    options.faults.failAgain =
+        static_cast<uint32_t>((PhaseEnd(clean, clean.PhaseOf(fault.index)) - fault.index - 1) / 2);
+    f.planted = fault.kind == FaultKind::AlternatePhaseOwnBackup     ? Planted::Own
+                : fault.kind == FaultKind::AlternatePhaseOtherBackup ? Planted::Other
+                                                                     : Planted::None;
+  } else if (fault.kind == FaultKind::BudgetInAttempt) {
+    // The attempts before the struck one each fail on their key read-back's first transfer.
+    const uint64_t erase = clean.phaseStart[static_cast<int>(Phase::Erase)];
+    const uint64_t attempt = (fault.index - erase) / attemptLength;
+    options.arguments = sim::ArgumentSource::LoadOptions;
+    if (attempt > 0) {
+      options.faults.failOnce = clean.phaseStart[static_cast<int>(Phase::KeyRead)];
+      options.faults.failStride = attemptLength;
+      options.faults.failAgain = static_cast<uint32_t>(attempt - 1);
+    }
+    f.mustFail = true;
   }
   sim::HostPlatform platform(options);
-  if (f.mustSucceed) {
-    const std::string schedule = "panelup-schedule/1 then=return attempts=3";
-    platform.PutVariable({u"PanelupSchedule",
-                          kResultRecordGuid,
-                          kResultRecordAttributes,
-                          {schedule.begin(), schedule.end()}});
+  if (f.mustSucceed)
+    PlantSchedule(platform, "panelup-schedule/1 then=return attempts=3");
+  if (fault.kind == FaultKind::BudgetInAttempt)
+    PlantSchedule(platform, "panelup-schedule/1 then=return attempts=9");
+  if (f.planted == Planted::Own) {
+    const sim::BridgeChip &chip = platform.Chip();
+    PlantBackup(platform, {chip.originalKeyArea, chip.originalKeyArea + sim::kKeyAreaSize});
+    std::memset(platform.Chip().flash + sim::kKeyAreaAddress + sim::kKeyAreaSize / 2, 0xFF,
+                sim::kKeyAreaSize - sim::kKeyAreaSize / 2);
+  } else if (f.planted == Planted::Other) {
+    PlantBackup(platform, OtherChipsKeyArea());
   }
+  const std::vector<uint8_t> flashBefore(platform.Chip().flash,
+                                         platform.Chip().flash + sim::kFlashSize);
   Recorder r;
   r.fault = fault;
   Hook(platform, r);
@@ -277,8 +366,10 @@ RunFacts RunWithFault(const Target &target, const Fault &fault) {
   f.statusCodes = platform.StatusCodes();
   f.cmosStatus = platform.Cmos(kCmosStatusIndex);
   f.cmosVersion = FirmwareVersion{platform.Cmos(0x70), platform.Cmos(0x71), platform.Cmos(0x72)};
-  f.flashUntouched = FlashAsAtPowerOn(platform.Chip());
+  f.flashUntouched =
+      std::memcmp(platform.Chip().flash, flashBefore.data(), flashBefore.size()) == 0;
   f.erases = platform.Chip().erases;
+  f.busFailures = platform.Bus().failures;
 
   if (f.status != 0) {
     if (fault.kind == FaultKind::CutRetry || fault.kind == FaultKind::CutLostRetry) {
@@ -297,6 +388,7 @@ RunFacts RunWithFault(const Target &target, const Fault &fault) {
     f.retry.erases = platform.Chip().erases - erasesBefore;
     f.retry.lostStop = r.text.find("HdcpKey blank (") != std::string::npos ||
                        r.text.find("last update did not finish") != std::string::npos;
+    f.retry.foreignStop = r.text.find("belongs to another chip") != std::string::npos;
     static_cast<Left &>(f.retry) = LeftBehind(platform, target);
     f.retry.success = r.text.find("upgrade success") != std::string::npos;
     f.retry.restored = r.text.find("HdcpKey restored from backup") != std::string::npos;

@@ -14,11 +14,17 @@
 namespace sweep {
 
 // A run that does not succeed is tried once more without the fault, as an operator told to run
-// it again would; after a cut, the machine and the chip are powered on again first. In the last
-// two kinds but one the key-area backup is lost meanwhile (setup defaults, another machine); the
-// second of those strikes only in the key write-back, where one failed transfer garbles the key
-// area. The last kind runs from a boot option with three attempts: one transfer fails in each of
-// the first two, at the same place in each, and the third is clean, so every run must succeed.
+// it again would; after a cut, the machine and the chip are powered on again first. In the
+// cut-lost and write-back-lost kinds the key-area backup is lost meanwhile (setup defaults,
+// another machine); the second of those strikes only in the key write-back, where one failed
+// transfer garbles the key area. The unattended kind runs from a boot option with three attempts:
+// one transfer fails in each of the first two, at the same place in each, and the third is
+// clean, so every run must succeed. The alternate kinds fail every other transfer of one phase,
+// from its first or second transfer to its end (never two in a row), on a chip with no backup,
+// with this chip's backup and marker after a cut in the key write-back (the area's second half
+// blank), or with another chip's backup and marker. The budget kind runs from a boot option with
+// nine attempts: one transfer fails in each attempt before the struck one, and from the struck
+// transaction on every other transfer fails, until the run gives the bus up.
 enum class FaultKind : uint8_t {
   FailFrom,
   FailOnce,
@@ -27,8 +33,14 @@ enum class FaultKind : uint8_t {
   CutRetry,
   CutLostRetry,
   WriteBackLostRetry,
-  UnattendedRetry
+  UnattendedRetry,
+  AlternatePhase,
+  AlternatePhaseOwnBackup,
+  AlternatePhaseOtherBackup,
+  BudgetInAttempt,
 };
+// The attempts the budget kind's schedule allows, each as long as the clean run's from the erase.
+constexpr uint64_t kBudgetAttempts = 9;
 const char *KindName(FaultKind kind);  // as on the command line: "fail-from"
 const char *KindTitle(FaultKind kind); // what the fault does
 bool ParseKind(const std::string &name, FaultKind *kind);
@@ -39,6 +51,9 @@ bool KindApplies(FaultKind kind, sim::Op op);
 // kind bound to one phase, that phase.
 struct Reference;
 bool KindStrikes(const Reference &reference, FaultKind kind, uint64_t index);
+// One past the last index the kind can strike: the clean run's end, or for the budget kind the end
+// of its nine attempts.
+uint64_t KindIndexEnd(const Reference &reference, FaultKind kind);
 
 // The update's phases in run order; each is a contiguous range of transaction indices.
 enum class Phase : uint8_t {
@@ -72,6 +87,9 @@ struct Reference {
   uint64_t transactions = 0;
   std::array<uint64_t, kPhases> phaseStart{}; // first index of each phase
   std::vector<sim::Op> ops;                   // direction of every transaction
+  // Transactions of one erase, write and verify attempt.
+  uint64_t AttemptLength() const;
+  // The phase of `index`; past the clean run's end, as in the attempt it falls in.
   Phase PhaseOf(uint64_t index) const;
 };
 
@@ -93,6 +111,8 @@ constexpr int kOutcomes = 5;
 
 // The key-area backup variable after a run.
 enum class Backup : uint8_t { None, Original, Other };
+// The backup and marker planted before the run: none, this chip's, another chip's.
+enum class Planted : uint8_t { None, Own, Other };
 
 // What the chip and the variable store hold after a run.
 struct Left {
@@ -107,7 +127,8 @@ struct RetryFacts : Left {
   bool success = false;  // "upgrade success" printed
   bool restored = false; // "restored from backup" printed
   bool lostStop = false; // a stop saying the key area is lost: blank, or the last update unfinished
-  uint32_t erases = 0;   // erases the retry itself issued
+  bool foreignStop = false; // a stop saying the backup belongs to another chip
+  uint32_t erases = 0;      // erases the retry itself issued
 };
 
 // Everything one faulted run left behind that the rules look at.
@@ -120,10 +141,13 @@ struct RunFacts : Left {
   std::vector<uint8_t> statusCodes; // CMOS 0x79 writes in order
   uint8_t cmosStatus = 0;
   FirmwareVersion cmosVersion{};
-  bool flashUntouched = false; // flash exactly as at power-on
+  bool flashUntouched = false; // flash exactly as before the run
   uint32_t erases = 0;
+  uint64_t busFailures = 0; // transfers that failed on the bus (none are issued once given up)
+  Planted planted = Planted::None;
   bool backupLost = false;  // the backup was removed before the retry
   bool mustSucceed = false; // the fault left the run a clean attempt
+  bool mustFail = false;    // the fault leaves no attempt a clean read-back
   RetryFacts retry;         // only after a failed run
 };
 

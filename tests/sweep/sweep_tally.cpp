@@ -11,7 +11,7 @@ namespace sweep {
 
 std::vector<uint64_t> Indices(const Reference &r, FaultKind kind, const Selection &s) {
   std::vector<uint64_t> all;
-  for (uint64_t i = 0; i < r.transactions; ++i)
+  for (uint64_t i = 0; i < KindIndexEnd(r, kind); ++i)
     if (KindStrikes(r, kind, i))
       all.push_back(i);
   if (s.sample < all.size()) {
@@ -34,6 +34,10 @@ std::vector<uint64_t> Indices(const Reference &r, FaultKind kind, const Selectio
 
 void Tally::Add(const Reference &reference, uint64_t index, const Verdict &verdict) {
   ++runs;
+  const uint64_t erase = reference.phaseStart[static_cast<int>(Phase::Erase)];
+  if (index >= erase && reference.AttemptLength() > 0)
+    ++byAttempt[std::min<uint64_t>((index - erase) / reference.AttemptLength(),
+                                   kBudgetAttempts - 1)];
   for (Counts *row : {&counts[static_cast<size_t>(reference.PhaseOf(index))], &counts[kPhases]}) {
     ++(*row)[static_cast<size_t>(verdict.outcome)];
     if (verdict.outcome != Outcome::Success)
@@ -44,6 +48,7 @@ void Tally::Add(const Reference &reference, uint64_t index, const Verdict &verdi
   }
   falseSuccesses += verdict.falseSuccess ? 1 : 0;
   retriesFailed += verdict.retryFailed ? 1 : 0;
+  keysLost += verdict.keyLost ? 1 : 0;
   for (const std::string &what : verdict.violations)
     violations.push_back("at " + std::to_string(index) + ": " + what);
 }
@@ -78,10 +83,17 @@ void PrintSummary(std::ostream &out, const Reference &r, FaultKind kind, const S
                                               "other", "retry", "restored", "lost", "failed"});
   for (int p = 0; p <= kPhases; ++p)
     row(p < kPhases ? PhaseName(static_cast<Phase>(p)) : "all", t.counts[p]);
+  if (kind == FaultKind::BudgetInAttempt) {
+    out << "runs by attempt of the struck transaction:";
+    for (size_t a = 0; a < t.byAttempt.size(); ++a)
+      out << (a ? ", " : " ") << a + 1 << ": " << t.byAttempt[a];
+    out << "\n";
+  }
   out << "false successes: " << t.falseSuccesses
       << "\nretries that failed to leave the image and the original key area (or, without the "
          "backup, to stop saying the key area is lost): "
-      << t.retriesFailed << "\nviolations: " << t.violations.size() << "\n";
+      << t.retriesFailed << "\nkeys lost while a copy exists: " << t.keysLost
+      << "\nviolations: " << t.violations.size() << "\n";
   for (const std::string &v : t.violations)
     out << "  " << v << "\n";
 }
