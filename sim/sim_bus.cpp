@@ -48,6 +48,7 @@ EFI_STATUS EFIAPI Execute(const EFI_SMBUS_HC_PROTOCOL *This, EFI_SMBUS_DEVICE_AD
     ++bus.writes;
   if (t.failed) {
     ++bus.failures;
+    gSimNowMicros += bus.faults.failureMicros;
     t.value = *byte;
   } else if (read) {
     uint8_t value = ChipRead(*bus.chip, t.reg);
@@ -72,6 +73,15 @@ bool FaultFails(const BusFaults &faults, uint64_t index) {
     return true;
   if (index >= faults.failAlternateFrom && (index - faults.failAlternateFrom) % 2 == 0)
     return true;
+  for (uint32_t low = 0, high = faults.failAtCount; low < high;) {
+    const uint32_t middle = low + (high - low) / 2;
+    if (faults.failAt[middle] == index)
+      return true;
+    if (faults.failAt[middle] < index)
+      low = middle + 1;
+    else
+      high = middle;
+  }
   if (faults.failOnce == kNever || index < faults.failOnce)
     return false;
   const uint64_t after = index - faults.failOnce;

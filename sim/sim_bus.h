@@ -35,7 +35,12 @@ struct BusFaults {
   uint32_t failAgain = 0;              // and this many more after it,
   uint32_t failStride = 1;             // each this many transactions after the one before
   uint64_t failAlternateFrom = kNever; // every other transaction from this index on fails
-  uint64_t flipReadAt = kNever;        // this read returns its byte with flipMask toggled
+  const uint64_t *failAt = nullptr;    // these indices fail too, in increasing order
+  uint32_t failAtCount = 0;
+  // A failed transfer takes this long on top of its bit times: a controller waiting out its
+  // timeout. 0 (the default) keeps a failure as quick as a transfer.
+  uint32_t failureMicros = 0;
+  uint64_t flipReadAt = kNever; // this read returns its byte with flipMask toggled
   uint8_t flipMask = 0x01;
   uint64_t ignoreWriteAt = kNever; // the chip ignores this one write (the call succeeds)
 };

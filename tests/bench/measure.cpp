@@ -4,8 +4,11 @@
 #include <iterator>
 #include <string>
 
+#include "app/result_record.h"
 #include "catalogue/catalogue.h"
+#include "chip/registers.h"
 #include "tests/host/register_lists.h"
+#include "tests/sweep/sweep_run.h"
 
 namespace {
 
@@ -51,5 +54,62 @@ FlashRun MeasureFlash(int entry) {
   run.keyReadBack = KeyReadBack(p.Recorded<sim::Transaction>());
   run.pool = p.Pool();
   run.poolBalanced = p.PoolBalanced();
+  return run;
+}
+
+LongRun MeasureLongRun(int entry, LongCase which, uint32_t failureMicros) {
+  const CatalogueEntry &e = FirmwareCatalogue[entry];
+  const std::string pair = std::to_string(e.cid) + " " + std::to_string(e.pid);
+  const sweep::Reference &clean =
+      sweep::LearntReference(std::to_string(e.cid) + ":" + std::to_string(e.pid));
+  const uint64_t save = clean.phaseStart[static_cast<int>(sweep::Phase::KeySave)];
+  const uint64_t pairLength = clean.phaseStart[static_cast<int>(sweep::Phase::Erase)] - save;
+  constexpr uint64_t kAttempts = 9;
+
+  sim::HostOptions o;
+  o.faults.failureMicros = failureMicros;
+  std::vector<uint64_t> failAt;
+  if (which != LongCase::Clean) {
+    o.arguments = sim::ArgumentSource::LoadOptions;
+    o.rawLoadOptions = "/f " + pair;
+  }
+  if (which == LongCase::Worst) {
+    // Nothing ends early: one failure in each of the first eight key-area reads (each read
+    // again), then the rest of the budget spread over the nine attempts, so that every one fails,
+    // the last at the run's very last transfer, where the bus is given up with nothing left.
+    for (uint64_t k = 0; k + 1 < kAttempts; ++k)
+      failAt.push_back(save + k * pairLength);
+    const uint64_t attempts = save + kAttempts * pairLength;
+    const uint64_t end = attempts + kAttempts * clean.AttemptLength();
+    const uint64_t rest = kFailureBudget - failAt.size();
+    const uint64_t stride = (end - attempts) / rest;
+    for (uint64_t i = rest; i-- > 0;)
+      failAt.push_back(end - 1 - i * stride);
+    o.faults.failAt = failAt.data();
+    o.faults.failAtCount = static_cast<uint32_t>(failAt.size());
+  } else if (which == LongCase::Degraded) {
+    o.faults.failAlternateFrom = clean.phaseStart[static_cast<int>(sweep::Phase::Erase)];
+  }
+  sim::HostPlatform p(o);
+  if (which != LongCase::Clean) {
+    const std::string schedule = "panelup-schedule/1 then=return attempts=9";
+    p.PutVariable({u"PanelupSchedule",
+                   kResultRecordGuid,
+                   kResultRecordAttributes,
+                   {schedule.begin(), schedule.end()}});
+  }
+  LongRun run;
+  run.status = which == LongCase::Clean
+                   ? p.Run({"Panelup.efi", "/f", std::to_string(e.cid), std::to_string(e.pid)})
+                   : p.Run({});
+  run.transactions = p.Bus().transactions;
+  run.failures = p.Bus().failures;
+  run.micros = p.RunMicros();
+  if (const sim::StoredVariable *v = p.FindVariable(kResultRecordName, kResultRecordGuid)) {
+    const std::string record(v->data.begin(), v->data.end());
+    const size_t at = record.find(" attempts=");
+    if (at != std::string::npos)
+      run.attempts = record.substr(at + 10, record.find(' ', at + 1) - at - 10);
+  }
   return run;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "sim/host/host_platform.h"
@@ -24,3 +25,19 @@ BusCount KeyReadBack(const std::vector<sim::Transaction> &trace);
 
 // `/f CID PID` of catalogue entry `entry` on a freshly powered platform.
 FlashRun MeasureFlash(int entry);
+
+// How long a /f can take, as the simulated platform models it, with each failed transfer
+// waiting out `failureMicros` (a controller's timeout).
+struct LongRun {
+  int64_t status = 0;
+  uint64_t transactions = 0;
+  uint64_t failures = 0;
+  uint64_t micros = 0;  // simulated time of the whole run: bus, timeouts and waits
+  std::string attempts; // as the result record gives them
+};
+enum class LongCase : uint8_t {
+  Clean,    // from the shell, one attempt, no fault
+  Worst,    // from a boot option, nine attempts, the failure budget spent as late as it can be
+  Degraded, // from a boot option, nine attempts, every other transfer failing from the erase on
+};
+LongRun MeasureLongRun(int entry, LongCase which, uint32_t failureMicros);

@@ -237,6 +237,11 @@ add_case "simctl report" 0x0 "keyarea=changed && !programmed=14848" ""
 add_case "simctl backup" 0x0 "$backup_original" ""
 add_case "dmpstore $key_var" "*" "$key_var_shown" ""
 add_case "simctl cycle" 0x0 "" ""
+# The bus dying inside the key reads (21-936) while the backup waits: given up before the erase,
+# with nothing restored, erased or compared.
+add_case "simctl fault bus-fail-from 300" 0x0 "" ""
+add_case "Panelup.efi /f 2 6" 0xFE "VTQ_002K  SMBus given up, flash not erased && !restored from backup && !BlockErase && !VTQ_005A" "8B"
+add_case "simctl cycle" 0x0 "" ""
 add_case "Panelup.efi /f 2 6" 0x0 "VTQ_002B  HdcpKey restored from backup && VTQ_005C Compare  pass!" "8B 8A"
 retry_report=$(next_case)
 add_case "simctl report" 0x0 "programmed=14848 && keyarea=intact" ""

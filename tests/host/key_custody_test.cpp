@@ -201,6 +201,27 @@ TEST(KeyCustody, ABackupMustMatchItsMarker) {
   EXPECT_EQ(p.FindVariable(kKeyMarkerName, kKeyBackupGuid)->data, marker);
 }
 
+// A panel swapped after a failed update: the old panel's backup belongs to another chip, and with
+// only the backup deleted its marker still stands. Once both are deleted, as the operator is told
+// to, the new panel's own key area is taken as for a first update.
+TEST(KeyCustody, ASwappedPanelGoesOnOnceBothAreDeleted) {
+  sim::HostOptions o;
+  o.faults.failFrom = Start(Phase::Erase) + 9;
+  sim::HostPlatform p(o);
+  EXPECT_EQ(Flash26(p), 248);
+  sim::ChipConfig other;
+  other.keySeed = 0xBEEF;
+  sim::ChipPowerOn(p.Chip(), other);
+  p.Options().faults = p.Bus().faults = sim::BusFaults{};
+  ExpectStoppedBeforeErase(p, Flash26(p), "HdcpKey backup belongs to another chip");
+  p.RemoveVariable(kKeyBackupName, kKeyBackupGuid);
+  EXPECT_EQ(Flash26(p), 254);
+  EXPECT_TRUE(Contains(p.OutputText(), "last update did not finish and HdcpKey backup is gone"));
+  p.RemoveVariable(kKeyMarkerName, kKeyBackupGuid);
+  EXPECT_EQ(Flash26(p), 0);
+  EXPECT_TRUE(sim::KeyAreaIntact(p.Chip()));
+}
+
 // A store that cannot be read, is full, or reports success for a write that never lands.
 TEST(KeyCustody, ABackupThatCannotBeKeptStopsBeforeTheErase) {
   std::vector<std::pair<sim::HostOptions, const char *>> cases(3);

@@ -109,17 +109,21 @@ TEST_F(Bus, FailingTransactionsLeaveBufferAndChipAlone) {
   // A failed transfer still took its time on the bus.
   EXPECT_EQ(sim::gSimNowMicros, 4 * 290u + 390u);
 
-  // A run of single failures, evenly spaced: 10, 13 and 16 fail; then every other one from 25.
+  // A run of single failures, evenly spaced: 10, 13 and 16 fail; every other one from 25; and
+  // those listed.
   bus.faults = sim::BusFaults{};
   bus.faults.failOnce = 10;
   bus.faults.failAgain = 2;
   bus.faults.failStride = 3;
   bus.faults.failAlternateFrom = 25;
+  const uint64_t listed[] = {0, 7, 8, 20};
+  bus.faults.failAt = listed;
+  bus.faults.failAtCount = 4;
   std::vector<uint64_t> failed;
   for (uint64_t i = 0; i < 30; ++i)
     if (sim::FaultFails(bus.faults, i))
       failed.push_back(i);
-  EXPECT_EQ(failed, (std::vector<uint64_t>{10, 13, 16, 25, 27, 29}));
+  EXPECT_EQ(failed, (std::vector<uint64_t>{0, 7, 8, 10, 13, 16, 20, 25, 27, 29}));
 }
 
 TEST_F(Bus, FlippedReadAndIgnoredWrite) {
