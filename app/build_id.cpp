@@ -34,7 +34,7 @@ constexpr bool StartsWith(const char *text, const char *head) {
 // Kept in the image by the linker (/include), where `strings` finds it whole; the result record
 // reads its id.
 extern "C" constexpr char kPanelupBuildMark[] =
-    "panelup-build/1 id=" PANELUP_BUILD_ID " images=" PANELUP_IMAGES;
+    PANELUP_BUILD_MARK_PREFIX PANELUP_BUILD_ID " images=" PANELUP_IMAGES;
 
 // The result record copies the id from kBuildIdOffset on, to a blank or kMaxBuildIdChars.
 static_assert(StartsWith(kPanelupBuildMark + kBuildIdOffset, PANELUP_BUILD_ID " "));

@@ -27,6 +27,7 @@ set(PANELUP_HOST_TEST_SOURCES
   event_text.cpp
   event_text_test.cpp
   format_test.cpp
+  formats_test.cpp
   key_custody_test.cpp
   operands_test.cpp
   result_record_test.cpp
