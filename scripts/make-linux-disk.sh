@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds a GPT disk image whose one partition, an EFI system partition, boots a small Linux:
 # Debian's cloud kernel and an initramfs with busybox, bash, efibootmgr (the scenario's own
-# look at the boot entries), and the Debian package's files where the package puts them (unpacked
-# from DEB, as dpkg would): panelupctl with the shared libraries it needs, Panelup.efi and its catalogue, panelup-result.service. SimChip.efi lies on the ESP for a
-# driver option. Its /init mounts the ESP at /boot/efi and runs
+# look at the boot entries), and the Debian package's files where the package puts them
+# (unpacked from DEB, as dpkg would, its prerm and postrm in dpkg's folder): panelupctl with the
+# shared libraries it needs, Panelup.efi and its catalogue, panelup-result.service. SimChip.efi
+# lies on the ESP for a driver option. Its /init mounts the ESP at /boot/efi and runs
 # \panelup-test\scenario.sh from it with bash when there is one, else a shell on the console;
 # then it powers off.
 #
@@ -119,6 +120,12 @@ done
 dpkg-deb -x "$deb" "$root"
 [ -x "$root/usr/sbin/panelupctl" ] || die "$deb holds no /usr/sbin/panelupctl"
 add_libraries "$root/usr/sbin/panelupctl"
+# The maintainer scripts where dpkg keeps them, for the scenario to run as dpkg would.
+dpkg-deb -e "$deb" "$work/control"
+mkdir -p "$root/var/lib/dpkg/info"
+for script in prerm postrm; do
+  [ ! -f "$work/control/$script" ] || cp "$work/control/$script" "$root/var/lib/dpkg/info/panelup.$script"
+done
 
 cat >"$root/init" <<EOF
 #!/bin/busybox sh

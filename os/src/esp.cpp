@@ -56,12 +56,25 @@ void Visit(const std::string &dir) {
   }
 }
 
-// The FAT mounts, automount points visited first so that their file systems are in the table.
-std::vector<Mount> FatMounts() {
+// Whether an automount point may hide the ESP: where systemd's generator puts it, where fstab
+// mounts a FAT file system, or the folder asked for. Others (network homes) are never visited.
+bool MayHideEsp(const std::string &dir, const std::string &want) {
+  if (dir == "/efi" || dir == "/boot/efi" || dir == "/boot" || dir == want)
+    return true;
+  std::unique_ptr<libmnt_table, void (*)(libmnt_table *)> fstab(mnt_new_table(), mnt_unref_table);
+  if (!fstab || mnt_table_parse_fstab(fstab.get(), nullptr) != 0)
+    return false;
+  libmnt_fs *fs = mnt_table_find_target(fstab.get(), dir.c_str(), MNT_ITER_BACKWARD);
+  return fs != nullptr && FatType(mnt_fs_get_fstype(fs));
+}
+
+// The FAT mounts, the automount points that may hide the ESP visited first so that their file
+// systems are in the table (an ESP behind one is found at its first use too).
+std::vector<Mount> FatMounts(const std::string &want) {
   std::vector<Mount> mounts = Mounts();
   bool visited = false;
   for (const Mount &m : mounts)
-    if (m.automount) {
+    if (m.automount && MayHideEsp(m.dir, want)) {
       Visit(m.dir);
       visited = true;
     }
@@ -193,7 +206,7 @@ bool LocateEsp(const std::string &given, const std::string &remembered, Partitio
     }
   }
   if (!test) {
-    for (const Mount &m : FatMounts()) {
+    for (const Mount &m : FatMounts(want)) {
       Partition p;
       p.dir = m.dir;
       // The last mount on a folder is the one seen there.
