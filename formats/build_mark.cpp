@@ -36,7 +36,7 @@ bool FindBuildMark(const uint8_t *bytes, uint64_t size, BuildMark *mark) {
   const char *end = text + size;
   for (const char *at = text; end - at > static_cast<int64_t>(kBuildIdOffset); ++at) {
     Scan s{at, end};
-    if (!s.Take(PANELUP_BUILD_MARK_PREFIX))
+    if (!s.Take(kBuildMarkPrefix))
       continue;
     const char *id = s.at;
     while (!s.AtEnd() && *s.at > ' ' && *s.at <= '~')

@@ -8,10 +8,10 @@
 
 #include <stdint.h>
 
-#define PANELUP_BUILD_MARK_PREFIX "panelup-build/1 id="
+inline constexpr char kBuildMarkPrefix[] = "panelup-build/1 id=";
 // The mark's id= value starts here and runs to the next blank, at most kMaxBuildIdChars
 // characters (the result record has room for them).
-constexpr uint32_t kBuildIdOffset = sizeof(PANELUP_BUILD_MARK_PREFIX) - 1;
+constexpr uint32_t kBuildIdOffset = sizeof(kBuildMarkPrefix) - 1;
 constexpr uint32_t kMaxBuildIdChars = 40;
 
 // An id as the build writes it: N.N.N+gHEX (7 to 40 hex digits, -dirty after it) or N.N.N+unknown,

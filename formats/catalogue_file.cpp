@@ -41,9 +41,9 @@ void ParseCatalogueLine(const char *text, uint32_t size, CatalogueLine *line) {
   }
 }
 
-uint32_t FormatCatalogueEntry(uint8_t cid, uint8_t pid, uint8_t txx, const char *model, char *text,
-                              uint32_t room) {
-  Out out{text, room, 0};
+uint32_t FormatCatalogueEntry(uint8_t cid, uint8_t pid, uint8_t txx, const char *model,
+                              char (&text)[kCatalogueLineBytes]) {
+  Out out{text, kCatalogueLineBytes, 0};
   out.Add("entry cid=");
   out.Number(cid);
   out.Add(" pid=");
@@ -53,5 +53,5 @@ uint32_t FormatCatalogueEntry(uint8_t cid, uint8_t pid, uint8_t txx, const char 
   out.Add(" model=");
   out.Add(model);
   out.Add("\n");
-  return out.length < room ? out.length : 0;
+  return out.length < kCatalogueLineBytes ? out.length : 0;
 }

@@ -32,5 +32,6 @@ struct CatalogueLine {
 void ParseCatalogueLine(const char *text, uint32_t size, CatalogueLine *line);
 
 // One entry line with its line end, its length returned (0 when `text` has no room).
-uint32_t FormatCatalogueEntry(uint8_t cid, uint8_t pid, uint8_t txx, const char *model, char *text,
-                              uint32_t room);
+constexpr uint32_t kCatalogueLineBytes = 96;
+uint32_t FormatCatalogueEntry(uint8_t cid, uint8_t pid, uint8_t txx, const char *model,
+                              char (&text)[kCatalogueLineBytes]);

@@ -40,9 +40,8 @@ int main(int argc, char **argv) {
                    static_cast<unsigned>(entry.cid), static_cast<unsigned>(entry.pid));
       return 1;
     }
-    char line[96];
-    text.append(line, FormatCatalogueEntry(entry.cid, entry.pid, entry.txx, model.c_str(), line,
-                                           sizeof line));
+    char line[kCatalogueLineBytes] = {};
+    text.append(line, FormatCatalogueEntry(entry.cid, entry.pid, entry.txx, model.c_str(), line));
   }
 
   std::FILE *out = std::fopen(argv[1], "wb");

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "esp.h"
 #include "formats/result_record.h"
@@ -71,10 +72,10 @@ Variable ReadVariable(const efi_guid_t &guid, const std::string &name) {
     }
     return v;
   }
+  const std::unique_ptr<uint8_t, void (*)(void *)> owned(data, std::free); // libefivar's malloc
   v.state = Variable::State::Present;
   v.attributes = attributes;
   v.data.assign(data, data + size);
-  std::free(data);
   return v;
 }
 
@@ -155,9 +156,10 @@ bool CreateBootEntry(const Partition &esp, const std::string &label, const std::
                                esp.gpt ? EFIDP_HD_FORMAT_GPT : EFIDP_HD_FORMAT_PCAT,
                                esp.gpt ? EFIDP_HD_SIGNATURE_GUID : EFIDP_HD_SIGNATURE_MBR);
   std::string file = kStagedPath;
-  ssize_t n = used < 0 ? -1 : efidp_make_file(path + used, sizeof path - used, file.data());
+  const auto room = [&] { return static_cast<ssize_t>(sizeof path) - used; };
+  ssize_t n = used < 0 ? -1 : efidp_make_file(path + used, room(), file.data());
   used = n < 0 ? -1 : used + n;
-  n = used < 0 ? -1 : efidp_make_end_entire(path + used, sizeof path - used);
+  n = used < 0 ? -1 : efidp_make_end_entire(path + used, room());
   if (n < 0) {
     *error = Why("cannot make the boot entry's device path");
     return false;

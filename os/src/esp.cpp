@@ -4,6 +4,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <memory>
+#include <algorithm>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -51,7 +52,8 @@ std::vector<Mount> Mounts() {
 // Visiting an automount point mounts what is behind it.
 void Visit(const std::string &dir) {
   if (DIR *d = opendir(dir.c_str())) {
-    readdir(d);
+    const dirent *first = readdir(d); // the visit is the point, not what it finds
+    (void)first;
     closedir(d);
   }
 }
@@ -158,12 +160,8 @@ bool TestEsps(std::vector<Partition> *esps) {
 }
 
 std::string RealDir(const std::string &dir) {
-  char *real = realpath(dir.c_str(), nullptr);
-  if (real == nullptr)
-    return "";
-  std::string out = real;
-  std::free(real);
-  return out;
+  const std::unique_ptr<char, void (*)(void *)> real(realpath(dir.c_str(), nullptr), std::free);
+  return real ? std::string(real.get()) : std::string();
 }
 
 bool IsDir(const std::string &dir) {
@@ -209,7 +207,6 @@ bool LocateEsp(const std::string &given, const std::string &remembered, Partitio
     for (const Mount &m : FatMounts(want)) {
       Partition p;
       p.dir = m.dir;
-      // The last mount on a folder is the one seen there.
       if (!want.empty() && RealDir(m.dir) != want)
         continue;
       if (!ReadPartition(m.source, &p)) {
@@ -225,15 +222,17 @@ bool LocateEsp(const std::string &given, const std::string &remembered, Partitio
     }
   }
   if (!want.empty()) {
-    for (auto it = candidates.rbegin(); it != candidates.rend(); ++it)
-      if (RealDir(it->dir) == want) {
-        *esp = *it;
-        if (!esp->espType)
-          warnings->push_back(esp->disk + " partition " + std::to_string(esp->number) + " at " +
-                              esp->dir +
-                              " does not carry the EFI system partition type; using it as asked");
-        return true;
-      }
+    // The last mount on the folder is the one seen there.
+    const auto last = std::find_if(candidates.rbegin(), candidates.rend(),
+                                   [&](const Partition &p) { return RealDir(p.dir) == want; });
+    if (last != candidates.rend()) {
+      *esp = *last;
+      if (!esp->espType)
+        warnings->push_back(esp->disk + " partition " + std::to_string(esp->number) + " at " +
+                            esp->dir +
+                            " does not carry the EFI system partition type; using it as asked");
+      return true;
+    }
     *error = given + " is not a mounted FAT file system (the EFI system partition is one)";
     return false;
   }

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -89,11 +90,11 @@ bool ReadFromDisk(const std::string &path, std::vector<uint8_t> *bytes) {
       return false;
     posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
   }
-  void *buffer = nullptr;
-  if (posix_memalign(&buffer, 4096, kBlock) != 0) {
-    close(fd);
-    return false;
-  }
+  // O_DIRECT reads into a buffer aligned to the device's blocks.
+  std::vector<uint8_t> storage(kBlock + 4096);
+  void *buffer = storage.data();
+  size_t space = storage.size();
+  std::align(4096, kBlock, buffer, space);
   bytes->clear();
   bool ok = true;
   for (;;) {
@@ -109,7 +110,6 @@ bool ReadFromDisk(const std::string &path, std::vector<uint8_t> *bytes) {
     const uint8_t *p = static_cast<const uint8_t *>(buffer);
     bytes->insert(bytes->end(), p, p + r);
   }
-  std::free(buffer);
   close(fd);
   return ok;
 }

@@ -26,7 +26,7 @@ constexpr uint64_t kSizeOfHeaders = 60;
 constexpr uint64_t kSubsystem = 68;
 constexpr uint64_t kDirectoryCount = 108;
 constexpr uint64_t kDirectories = 112;
-constexpr uint32_t kCertificateDirectory = 4;
+constexpr uint64_t kCertificateDirectory = 4;
 
 ImageCheck Bad(std::string why) {
   return ImageCheck{false, std::move(why), false};

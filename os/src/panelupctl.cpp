@@ -32,8 +32,6 @@
 #include "image.h"
 #include "panelup_build_id.h"
 
-extern char **environ;
-
 namespace {
 
 using Json = nlohmann::ordered_json;
@@ -207,7 +205,7 @@ Target FindTarget(const std::string &given, bool warn = true) {
   std::vector<std::string> warnings;
   if (LocateEsp(given, remembered, &esp, &t.espError, &warnings)) {
     t.esp = esp;
-    t.ours.push_back({esp.signature, esp.gpt ? 0u : esp.number});
+    t.ours.emplace_back(esp.signature, esp.gpt ? 0u : esp.number);
   }
   if (warn)
     for (const std::string &w : warnings)
@@ -369,7 +367,7 @@ CataloguePair FindPair(const std::string &file, uint8_t cid, uint8_t pid) {
       }
       continue;
     }
-    CatalogueLine entry;
+    CatalogueLine entry{};
     ParseCatalogueLine(line.data(), static_cast<uint32_t>(line.size()), &entry);
     if (!entry.entry)
       continue;
@@ -812,7 +810,7 @@ int ScheduleCommand(const Args &args) {
   // Ours: on this ESP, and on the one an earlier schedule used.
   Target target = FindTarget(given, false);
   target.esp = esp;
-  target.ours.push_back({esp.signature, esp.gpt ? 0u : esp.number});
+  target.ours.emplace_back(esp.signature, esp.gpt ? 0u : esp.number);
 
   BootEntries list;
   if (!ListBootEntries(&list, &error))
@@ -856,7 +854,7 @@ int ScheduleCommand(const Args &args) {
     if (!e.empty())
       Warn(e);
   };
-  char line[kScheduleBytes];
+  char line[kScheduleBytes] = {};
   const std::vector<uint8_t> settings(line, line + FormatSchedule(schedule, line));
   error = RemoveSchedule();
   if (!error.empty())
@@ -995,6 +993,7 @@ int Version(const Args &args) {
 // Runs a program (no shell); its exit status, -1 when it could not start.
 int Run(const std::vector<std::string> &argv) {
   std::vector<char *> v;
+  v.reserve(argv.size() + 1);
   for (const std::string &a : argv)
     v.push_back(const_cast<char *>(a.c_str()));
   v.push_back(nullptr);

@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 #if READER == 1
   ResultRecord r{};
   if (ParseResultRecord(text, length, &r) == RecordProblem::None && r.form == 2) {
-    char again[kResultRecordBytes];
+    char again[kResultRecordBytes] = {};
     const uint32_t n = FormatResultRecord(r, again);
     ResultRecord back{};
     Require(ParseResultRecord(again, n, &back) == RecordProblem::None && SameRecord(r, back));
@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 #elif READER == 2
   Schedule s{};
   if (ParseSchedule(text, length, &s)) {
-    char again[kScheduleBytes];
+    char again[kScheduleBytes] = {};
     const uint32_t n = FormatSchedule(s, again);
     Require(n == length && std::memcmp(again, text, n) == 0);
   }

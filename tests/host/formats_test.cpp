@@ -50,7 +50,7 @@ TEST(Formats, EveryEndOfAScheduledRunReadsBackAsItsResult) {
     c.options.arguments = sim::ArgumentSource::LoadOptions;
     c.options.rawLoadOptions = "/f 2 6";
     sim::HostPlatform p(c.options);
-    char schedule[kScheduleBytes];
+    char schedule[kScheduleBytes] = {};
     const uint32_t length = FormatSchedule(c.schedule, schedule);
     p.PutVariable({kScheduleName, kResultRecordGuid, kScheduleAttributes,
                    std::vector<uint8_t>(schedule, schedule + length)});
@@ -86,7 +86,8 @@ TEST(Formats, RecordsNoRunWritesAreProblems) {
   struct Case {
     std::string text;
     RecordProblem problem;
-  } cases[] = {
+  };
+  const Case cases[] = {
       {head + good + tail, RecordProblem::None},
       {head + "exit=4294967296 from=02.06.12 to=02.06.19 time=none" + tail,
        RecordProblem::NotInForm},
@@ -112,7 +113,7 @@ TEST(Formats, RecordsNoRunWritesAreProblems) {
 TEST(Formats, ScheduleLinesReadBackAsWritten) {
   for (BootEnd then : {BootEnd::Return, BootEnd::Reboot, BootEnd::PowerCycle})
     for (uint8_t attempts = 1; attempts <= 9; ++attempts) {
-      char text[kScheduleBytes];
+      char text[kScheduleBytes] = {};
       const uint32_t length = FormatSchedule({then, attempts}, text);
       Schedule s{};
       ASSERT_TRUE(ParseSchedule(text, length, &s));
@@ -137,9 +138,8 @@ TEST(Formats, TheImageMarkAndCatalogueReadBackAsTheBuildWroteThem) {
     for (char16_t c : e.model)
       if (c != 0)
         model += static_cast<char>(c);
-    char text[96];
-    const uint32_t length =
-        FormatCatalogueEntry(e.cid, e.pid, e.txx, model.c_str(), text, sizeof text);
+    char text[kCatalogueLineBytes] = {};
+    const uint32_t length = FormatCatalogueEntry(e.cid, e.pid, e.txx, model.c_str(), text);
     ASSERT_GT(length, 1u);
     CatalogueLine line{};
     ParseCatalogueLine(text, length - 1, &line); // without its line end, as read

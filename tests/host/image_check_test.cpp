@@ -75,8 +75,8 @@ TEST(ImageCheck, OnlyAnX64EfiApplicationWhoseSectionsAreInTheFile) {
 TEST(ImageCheck, ASignatureInTheFileIsSeenOneOutsideItRefused) {
   std::vector<uint8_t> f = GoodImage();
   f.resize(0x410);
-  Put(f, kOpt + 112 + 4 * 8, 0x400, 4);
-  Put(f, kOpt + 112 + 4 * 8 + 4, 0x10, 4);
+  Put(f, kOpt + 112 + size_t{4} * 8, 0x400, 4);
+  Put(f, kOpt + 112 + size_t{4} * 8 + 4, 0x10, 4);
   EXPECT_TRUE(CheckImage(f).signedImage);
   f.resize(0x408);
   EXPECT_FALSE(CheckImage(f).loadable);
