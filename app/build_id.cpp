@@ -36,6 +36,8 @@ constexpr bool StartsWith(const char *text, const char *head) {
 extern "C" constexpr char kPanelupBuildMark[] =
     "panelup-build/1 id=" PANELUP_BUILD_ID " images=" PANELUP_IMAGES;
 
-// The result record copies the id from kBuildIdOffset on, to a blank or kMaxBuildIdChars.
+// The mark is the shared format's (formats/build_mark.h); the result record copies the id from
+// kBuildIdOffset on, to a blank or kMaxBuildIdChars.
+static_assert(StartsWith(kPanelupBuildMark, kBuildMarkPrefix));
 static_assert(StartsWith(kPanelupBuildMark + kBuildIdOffset, PANELUP_BUILD_ID " "));
 static_assert(sizeof(PANELUP_BUILD_ID) - 1 <= kMaxBuildIdChars && !HasBlank(PANELUP_BUILD_ID));

@@ -7,9 +7,6 @@
 
 #include <stdint.h>
 
-extern "C" const char kPanelupBuildMark[];
+#include "formats/build_mark.h"
 
-// The mark's id= value starts here, after "panelup-build/1 id=", and runs to the next blank. The
-// build holds the id to kMaxBuildIdChars characters (the result record has room for them).
-constexpr uint32_t kBuildIdOffset = 19;
-constexpr uint32_t kMaxBuildIdChars = 40;
+extern "C" const char kPanelupBuildMark[];

@@ -1,24 +1,16 @@
 #include "app/calendar.h"
 
+#include "formats/result_record.h"
+
 namespace {
 
 constexpr uint32_t kSecondsPerDay = 24 * 60 * 60;
 
-bool LeapYear(uint32_t year) {
-  return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-}
-
-// Month 1 to 12.
-uint32_t DaysInMonth(uint32_t year, uint32_t month) {
-  constexpr uint8_t kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && LeapYear(year) ? 29 : kDays[month - 1];
-}
-
 } // namespace
 
+// The record's rule, so a time the tool stores is one panelupctl reads.
 bool PlausibleTime(const EFI_TIME &t) {
-  return t.Year >= 1900 && t.Year <= 9999 && t.Month >= 1 && t.Month <= 12 && t.Day >= 1 &&
-         t.Day <= DaysInMonth(t.Year, t.Month) && t.Hour < 24 && t.Minute < 60 && t.Second < 60;
+  return CalendarTime({t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second});
 }
 
 bool AddSeconds(EFI_TIME &t, uint32_t seconds) {

@@ -2,7 +2,7 @@
 // console/console.h): do not tidy them.
 #include "app/main.h"
 
-#include "app/exit_status.h"
+#include "formats/exit_status.h"
 #include "app/operands.h"
 #include "app/result_record.h"
 #include "app/unattended.h"

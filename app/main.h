@@ -1,5 +1,5 @@
 // The tool's own entry: classifies the command line, runs one command, returns the exit status
-// (app/exit_status.h).
+// (formats/exit_status.h).
 #pragma once
 
 #include <stdint.h>

@@ -13,39 +13,6 @@ namespace {
 // a slow shutdown and is still nothing to a fleet.
 constexpr uint32_t kWakeDelaySeconds = 60;
 
-// Longer than any schedule; a longer variable is not one.
-constexpr uint32_t kScheduleBytes = 64;
-static_assert(sizeof("panelup-schedule/1 then=power-cycle attempts=9") - 1 < kScheduleBytes);
-
-// Takes `word` off the front of [*at, end).
-bool Take(const char *&at, const char *end, const char *word) {
-  const char *p = at;
-  for (; *word != 0; ++word, ++p)
-    if (p == end || *p != *word)
-      return false;
-  at = p;
-  return true;
-}
-
-bool ParseSchedule(const char *text, UINTN size, Schedule *schedule) {
-  const char *at = text;
-  const char *end = text + size;
-  if (!Take(at, end, "panelup-schedule/1 then="))
-    return false;
-  if (Take(at, end, "reboot"))
-    schedule->then = BootEnd::Reboot;
-  else if (Take(at, end, "power-cycle"))
-    schedule->then = BootEnd::PowerCycle;
-  else if (Take(at, end, "return"))
-    schedule->then = BootEnd::Return;
-  else
-    return false;
-  if (!Take(at, end, " attempts=") || end - at != 1 || *at < '1' || *at > '9')
-    return false;
-  schedule->attempts = static_cast<uint8_t>(*at - '0');
-  return true;
-}
-
 } // namespace
 
 Schedule TakeSchedule() {
@@ -60,7 +27,7 @@ Schedule TakeSchedule() {
   const EFI_STATUS deleted = SetVariable(kScheduleName, kResultRecordGuid, 0, 0, nullptr);
   Schedule schedule = kUntrusted;
   if (read == EFI_SUCCESS && attributes == kScheduleAttributes && !EfiIsError(deleted) &&
-      ParseSchedule(text, size, &schedule))
+      ParseSchedule(text, static_cast<uint32_t>(size), &schedule))
     return schedule;
   Print(u"\n VTQ_003B  PanelupSchedule not trusted, then=return attempts=1");
   return kUntrusted;

@@ -6,17 +6,7 @@
 #include <stdint.h>
 
 #include "app/result_record.h"
-
-// The schedule: the result record's GUID, NV+BS+RT (the only kind efivarfs can write), one ASCII
-// line without NUL or line end:
-//   panelup-schedule/1 then=reboot|power-cycle|return attempts=N        (N from 1 to 9)
-inline constexpr CHAR16 kScheduleName[] = u"PanelupSchedule";
-constexpr uint32_t kScheduleAttributes = kResultRecordAttributes;
-
-struct Schedule {
-  BootEnd then;
-  uint8_t attempts; // erase, write and verify attempts the update may make
-};
+#include "formats/schedule.h"
 
 // A shell run: the operator is there to run it again.
 constexpr Schedule kShellRun{BootEnd::Return, 1};

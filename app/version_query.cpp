@@ -1,7 +1,7 @@
 // The /s query. Its message is exact to the byte on purpose (see console/console.h).
 #include "app/version_query.h"
 
-#include "app/exit_status.h"
+#include "formats/exit_status.h"
 #include "chip/registers.h"
 #include "console/console.h"
 

@@ -20,6 +20,19 @@ if(PANELUP_FUZZ)
     target_link_options(${name}_fuzz PRIVATE -fsanitize=fuzzer,address,undefined)
     target_link_libraries(${name}_fuzz PRIVATE panelup_sim)
   endforeach()
+  # panelupctl's readers of machine input, one target each (tests/fuzz/readers_fuzz.cpp).
+  set(reader 0)
+  foreach(name record schedule load_option image catalogue)
+    math(EXPR reader "${reader} + 1")
+    add_executable(${name}_fuzz ${PROJECT_SOURCE_DIR}/tests/fuzz/readers_fuzz.cpp
+      ${PANELUPCTL_PURE_SOURCES} ${PANELUP_FORMAT_SOURCES})
+    target_compile_definitions(${name}_fuzz PRIVATE READER=${reader})
+    target_include_directories(${name}_fuzz PRIVATE ${PROJECT_SOURCE_DIR}
+      ${PROJECT_SOURCE_DIR}/os/src)
+    target_compile_options(${name}_fuzz PRIVATE -fsanitize=fuzzer ${fuzz_sanitizers}
+      ${PANELUP_WARNINGS})
+    target_link_options(${name}_fuzz PRIVATE -fsanitize=fuzzer,address,undefined)
+  endforeach()
 else()
   add_test(NAME fuzz_short
     COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/fuzz.sh short ${CMAKE_BINARY_DIR}/fuzz)

@@ -72,23 +72,8 @@ if(TARGET uefi_images)
   add_dependencies(uefi_images catalogue_file)
 endif()
 
-# panelupctl as installed: the script with the tree's VERSION written in (run from os/, it
-# reads the file itself).
-file(READ ${PROJECT_SOURCE_DIR}/VERSION panelup_version)
-string(STRIP "${panelup_version}" panelup_version)
-file(READ ${PROJECT_SOURCE_DIR}/os/panelupctl panelupctl_text)
-string(REPLACE "@PANELUP_VERSION@" "${panelup_version}" panelupctl_text "${panelupctl_text}")
-set(old_text "")
-if(EXISTS ${CMAKE_BINARY_DIR}/panelupctl)
-  file(READ ${CMAKE_BINARY_DIR}/panelupctl old_text)
-endif()
-if(NOT old_text STREQUAL panelupctl_text)
-  file(WRITE ${CMAKE_BINARY_DIR}/panelupctl "${panelupctl_text}")
-endif()
-file(CHMOD ${CMAKE_BINARY_DIR}/panelupctl FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
-  GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-  ${PROJECT_SOURCE_DIR}/os/panelupctl)
+# panelupctl, the OS side (os/src), and the shared formats it reads.
+include(${CMAKE_CURRENT_LIST_DIR}/panelupctl.cmake)
 
 # The tests and measurements; a package build (debian/rules) needs none of them.
 option(PANELUP_TESTS "Build the test tiers and benchmarks (they need GoogleTest)" ON)

@@ -16,6 +16,10 @@ set(PANELUP_TOOL_SOURCES
     console/format.cpp
     console/print.cpp
     console/status_names.cpp
+    formats/build_mark.cpp
+    formats/catalogue_file.cpp
+    formats/result_record.cpp
+    formats/schedule.cpp
     platform/cmos.cpp
     uefi/arguments.cpp
     uefi/services.cpp

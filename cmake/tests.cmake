@@ -27,6 +27,8 @@ set(PANELUP_HOST_TEST_SOURCES
   event_text.cpp
   event_text_test.cpp
   format_test.cpp
+  formats_test.cpp
+  image_check_test.cpp
   key_custody_test.cpp
   operands_test.cpp
   result_record_test.cpp
@@ -40,7 +42,8 @@ set(PANELUP_HOST_TEST_SOURCES
 list(TRANSFORM PANELUP_HOST_TEST_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/tests/host/)
 # Tests that fault one phase of /f 2 6 find its transactions as the sweep learns them.
 add_executable(panelup_host_tests ${PANELUP_HOST_TEST_SOURCES}
-  ${PROJECT_SOURCE_DIR}/tests/sweep/sweep_run.cpp)
+  ${PROJECT_SOURCE_DIR}/tests/sweep/sweep_run.cpp ${PANELUPCTL_PURE_SOURCES})
+target_include_directories(panelup_host_tests PRIVATE ${PROJECT_SOURCE_DIR}/os/src)
 target_compile_options(panelup_host_tests PRIVATE ${PANELUP_WARNINGS})
 target_link_libraries(panelup_host_tests PRIVATE panelup_sim GTest::gtest_main)
 include(GoogleTest)
@@ -85,8 +88,8 @@ if(TARGET uefi_images)
             ${PANELUP_DEB} ${CMAKE_BINARY_DIR}/linux-tests ${CMAKE_BINARY_DIR}/linux-cache)
   set_tests_properties(linux_roundtrip PROPERTIES LABELS linux
     FIXTURES_REQUIRED "emulator_images;package" TIMEOUT 1200)
-  # panelupctl on a stand-in machine (folders for efivarfs and the ESP, a stub efibootmgr),
-  # staging the build's image with its catalogue: hostile records, refusals, efibootmgr failing.
+  # panelupctl on a stand-in machine (folders for efivarfs, two ESPs and its state; the real
+  # efibootmgr reads the same folder), staging the build's image with its catalogue.
   add_test(NAME panelupctl
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/panelupctl/panelupctl_test.sh ${PANELUP_EFI_DIR}
             ${CMAKE_BINARY_DIR}/panelupctl-tests)

@@ -3,23 +3,14 @@
 // is scheduled. Written from the table the tool itself is compiled from, never a copy of it.
 // Usage: catalogue_text OUTPUT
 //
-// The format, one record a line, fields separated by one space:
-//   panelup-catalogue/1                              the first line: format and version
-//   entry cid=1 pid=1 txx=19 model=FRD700H31018-A    one line per entry, in the table's order
-// Values are decimal numbers or words of [A-Za-z0-9._-], so a reader needs no quoting rules.
-// Readers skip keys and records they do not know; a new kind of fact is a new key or a new line
-// of the form `key=value`, and only a change a reader would misread takes a new version.
+// The format is formats/catalogue_file.h.
 #include <cstdio>
 #include <string>
 
 #include "catalogue/catalogue.h"
+#include "formats/catalogue_file.h"
 
 namespace {
-
-bool WordCharacter(char16_t c) {
-  return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') ||
-         c == u'.' || c == u'_' || c == u'-';
-}
 
 // The model's name as a word; false when it holds a character a word may not.
 bool ModelWord(const CatalogueEntry &entry, std::string &word) {
@@ -27,11 +18,11 @@ bool ModelWord(const CatalogueEntry &entry, std::string &word) {
   for (char16_t c : entry.model) {
     if (c == 0)
       break;
-    if (!WordCharacter(c))
+    if (c > 0x7e || !ModelCharacter(static_cast<char>(c)))
       return false;
     word += static_cast<char>(c);
   }
-  return !word.empty();
+  return !word.empty() && word.size() <= kMaxModelChars;
 }
 
 } // namespace
@@ -41,7 +32,7 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "usage: catalogue_text OUTPUT\n");
     return 2;
   }
-  std::string text = "panelup-catalogue/1\n";
+  std::string text = std::string(kCatalogueHeader) + "\n";
   for (const CatalogueEntry &entry : FirmwareCatalogue) {
     std::string model;
     if (!ModelWord(entry, model)) {
@@ -49,8 +40,8 @@ int main(int argc, char **argv) {
                    static_cast<unsigned>(entry.cid), static_cast<unsigned>(entry.pid));
       return 1;
     }
-    text += "entry cid=" + std::to_string(entry.cid) + " pid=" + std::to_string(entry.pid) +
-            " txx=" + std::to_string(entry.txx) + " model=" + model + "\n";
+    char line[kCatalogueLineBytes] = {};
+    text.append(line, FormatCatalogueEntry(entry.cid, entry.pid, entry.txx, model.c_str(), line));
   }
 
   std::FILE *out = std::fopen(argv[1], "wb");

@@ -24,10 +24,11 @@ if ! cmake -S "$src" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE
   cat "$build/configure.log"
   exit 1
 fi
-cmake --build "$build" -j"$(nproc)" --target arguments_fuzz format_fuzz
+targets=(arguments format record schedule load_option image catalogue)
+cmake --build "$build" -j"$(nproc)" --target "${targets[@]/%/_fuzz}"
 
 failed=0
-for target in arguments format; do
+for target in "${targets[@]}"; do
   corpus=$build/corpus/$target
   mkdir -p "$corpus" "$build/artifacts"
   dict=()
@@ -37,7 +38,7 @@ for target in arguments format; do
   runs=()
   if [ "$mode" = short ]; then
     runs=(-runs=50000)
-    [ "$target" = format ] && runs=(-runs=1000000)
+    [ "$target" = arguments ] || runs=(-runs=1000000)
   fi
   echo "== $target ($mode)"
   if "$build/${target}_fuzz" "${limits[@]}" "${runs[@]}" "${dict[@]}" -max_len=4096 -timeout=20 \

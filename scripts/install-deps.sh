@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests, the emulator, the recovery stick and the
 # Debian package need, when missing. Plain bash and dpkg only, so it runs on a bare Debian before
-# make exists. The Linux tier's initramfs takes busybox, efibootmgr and chattr from here; its
+# make exists. The Linux tier's initramfs takes busybox, bash, efibootmgr and panelupctl's libraries from here; its
 # kernel package is only downloaded (scripts/make-linux-disk.sh).
 set -euo pipefail
 
@@ -9,8 +9,9 @@ packages=(
   clang lld llvm cmake make g++ libgtest-dev libgmock-dev
   libclang-rt-14-dev clang-tidy clang-format cppcheck shellcheck
   qemu-system-x86 ovmf python3 mtools dosfstools
-  cpio busybox-static efibootmgr fdisk e2fsprogs
+  cpio busybox-static efibootmgr fdisk
   build-essential debhelper bash-completion lintian debootstrap man-db
+  pkgconf libefivar-dev libefiboot-dev libblkid-dev libmount-dev nlohmann-json3-dev
 )
 
 missing=()

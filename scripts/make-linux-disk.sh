@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds a GPT disk image whose one partition, an EFI system partition, boots a small Linux:
-# Debian's cloud kernel and an initramfs with busybox, bash, efibootmgr, chattr, and the Debian
-# package's files where the package puts them (unpacked from DEB, as dpkg would): panelupctl,
-# Panelup.efi and its catalogue, panelup-result.service. SimChip.efi lies on the ESP for a
-# driver option. Its /init mounts the ESP at /boot/efi and runs
+# Debian's cloud kernel and an initramfs with busybox, bash, efibootmgr (the scenario's own
+# look at the boot entries), and the Debian package's files where the package puts them
+# (unpacked from DEB, as dpkg would, its prerm and postrm in dpkg's folder): panelupctl with the
+# shared libraries it needs, Panelup.efi and its catalogue, panelup-result.service. SimChip.efi
+# lies on the ESP for a driver option. Its /init mounts the ESP at /boot/efi and runs
 # \panelup-test\scenario.sh from it with bash when there is one, else a shell on the console;
 # then it powers off.
 #
@@ -41,7 +42,7 @@ image=$3
 [ -f "$efi_dir/SimChip.efi" ] || die "$efi_dir/SimChip.efi is missing: build first"
 [ -f "$deb" ] || die "no package $deb: make deb first"
 [ -z "$scenario" ] || [ -f "$scenario" ] || die "no scenario file $scenario"
-for tool in apt-cache apt-get dpkg-deb busybox bash efibootmgr chattr cpio gzip sfdisk mkfs.vfat \
+for tool in apt-cache apt-get dpkg-deb busybox bash efibootmgr cpio gzip sfdisk mkfs.vfat \
   mcopy mmd ldd; do
   command -v "$tool" >/dev/null 2>&1 || die "$tool is missing (scripts/install-deps.sh)"
 done
@@ -95,16 +96,19 @@ root=$work/root
 mkdir -p "$root"/{bin,sbin,dev,proc,sys,tmp,run,boot/efi,usr/bin,lib/modules}
 cp "$busybox" "$root/bin/busybox"
 ln -s /bin/busybox "$root/usr/bin/env" # for the scripts' #!/usr/bin/env bash
-# Each binary with the libraries its loader needs, at the paths ldd names.
-add_binary() {
-  local bin=$1 lib
-  cp "$bin" "$root/bin/"
-  for lib in $(ldd "$bin" | grep -o '/[^ ]*'); do
+# The libraries a binary's loader needs, at the paths ldd names (those of this machine: the
+# package is built here, for this Debian).
+add_libraries() {
+  local lib
+  for lib in $(ldd "$1" | grep -o '/[^ ]*'); do
     mkdir -p "$root$(dirname "$lib")"
     cp -L "$lib" "$root$lib"
   done
 }
-for bin in bash efibootmgr chattr; do add_binary "$(command -v "$bin")"; done
+for bin in bash efibootmgr; do
+  cp "$(command -v "$bin")" "$root/bin/"
+  add_libraries "$(command -v "$bin")"
+done
 # The module order loads each one after those its depends= string names.
 order="efivarfs virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci virtio_blk"
 order="$order fat vfat nls_cp437 nls_ascii"
@@ -115,6 +119,13 @@ for m in $order; do
 done
 dpkg-deb -x "$deb" "$root"
 [ -x "$root/usr/sbin/panelupctl" ] || die "$deb holds no /usr/sbin/panelupctl"
+add_libraries "$root/usr/sbin/panelupctl"
+# The maintainer scripts where dpkg keeps them, for the scenario to run as dpkg would.
+dpkg-deb -e "$deb" "$work/control"
+mkdir -p "$root/var/lib/dpkg/info"
+for script in prerm postrm; do
+  [ ! -f "$work/control/$script" ] || cp "$work/control/$script" "$root/var/lib/dpkg/info/panelup.$script"
+done
 
 cat >"$root/init" <<EOF
 #!/bin/busybox sh

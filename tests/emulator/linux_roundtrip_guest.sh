@@ -13,7 +13,7 @@
 #           the rig starts it again in the alarm's place)
 #   boot 3: status; the driver option now fails the bus; schedule 2 6; reboot
 #   boot 4: (the update failed, then reset the machine) status --keep; the unit's command;
-#           power off
+#           schedule, then the package's prerm as dpkg runs it on remove; power off
 # The rig's Panelup.efi is a test build, which schedule stages only with --test-images.
 set -uo pipefail # not -e: a failing case is a fact to record, not the end of the boot
 
@@ -135,6 +135,11 @@ case "$boot" in
   listing after-status
   fact staged-after-status "$(present "$esp/EFI/Panelup/Panelup.efi")"
   run_unit
+  # Removing the package with an update scheduled: its prerm cancels it.
+  run schedule-before-remove panelupctl schedule 2 6 --test-images
+  run prerm sh /var/lib/dpkg/info/panelup.prerm remove
+  listing after-prerm
+  fact staged-after-prerm "$(present "$esp/EFI/Panelup/Panelup.efi")"
   end_boot poweroff
   ;;
 *)

@@ -188,6 +188,8 @@ check "round 3 status --keep removed the entry, kept the staged image" \
   eval 'none_left 4 after-status && fact_is 4 staged-after-status present'
 check "round 3 unit: condition met, exit 248, failed; saved compare-failed, then=reboot, 1 attempt" \
   eval 'fact_is 4 unit-condition yes && exit_is 4 unit 248 && fact_is 4 unit-result failed && saved_is 4 248 compare-failed reboot 1'
+check "removing the package with an update scheduled cancels it: no entry, no BootNext, no image" \
+  eval 'exit_is 4 schedule-before-remove 0 && exit_is 4 prerm 0 && none_left 4 after-prerm && fact_is 4 staged-after-prerm absent'
 check "EC port: rounds 1 and 2 passed (8B 8A twice), round 3 failed (8B 8C)" \
   eval 'ec_is 1 "8B 8A 8B 8A" && ec_is 2 "8B 8C"'
 

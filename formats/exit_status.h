@@ -1,4 +1,5 @@
-// Exit statuses handed to the shell, one constant each. A script tells the outcome of a run from
+// Exit statuses: Panelup.efi's, handed to the shell, and panelupctl's own, which never collide
+// with the ones of /f that `panelupctl status` passes on. A script tells the outcome of a run from
 // this value alone.
 #pragma once
 
@@ -23,3 +24,19 @@ constexpr int32_t kExitCompareFailed = 248;
 constexpr int32_t kExitStoppedBeforeErase = 254;
 // The chip id is wrong, or four arguments without the /f switch.
 constexpr int32_t kExitWrongChipOrSwitch = 255;
+
+// Whether a /f that searched the bus can end with `status` (what its result record may hold).
+constexpr bool IsFlashExitStatus(int64_t status) {
+  return status == kExitOk || status == kExitBusNotFound || status == kExitCompareFailed ||
+         status == kExitStoppedBeforeErase || status == kExitWrongChipOrSwitch;
+}
+
+// panelupctl's own: schedule, cancel and install use the first two; status adds the rest.
+constexpr int kCtlRefused = 1;
+constexpr int kCtlUsage = 2;
+constexpr int kCtlNoRecord = 3;
+constexpr int kCtlUnreadable = 4;
+constexpr int kCtlMissedBoot = 5;
+static_assert(!IsFlashExitStatus(kCtlRefused) && !IsFlashExitStatus(kCtlUsage) &&
+              !IsFlashExitStatus(kCtlNoRecord) && !IsFlashExitStatus(kCtlUnreadable) &&
+              !IsFlashExitStatus(kCtlMissedBoot));
