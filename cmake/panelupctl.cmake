@@ -14,8 +14,8 @@ list(TRANSFORM PANELUP_FORMAT_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)
 # What the host tests and the fuzz targets check of panelupctl: its readers, without the machine.
 set(PANELUPCTL_PURE_SOURCES os/src/image.cpp os/src/load_option.cpp)
 list(TRANSFORM PANELUPCTL_PURE_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)
-set(PANELUPCTL_SOURCES ${PANELUPCTL_PURE_SOURCES} os/src/efi.cpp os/src/esp.cpp os/src/files.cpp
-  os/src/panelupctl.cpp)
+set(PANELUPCTL_SOURCES ${PANELUPCTL_PURE_SOURCES} os/src/bridge.cpp os/src/efi.cpp os/src/esp.cpp
+  os/src/files.cpp os/src/panelupctl.cpp)
 list(TRANSFORM PANELUPCTL_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/ REGEX "^os/")
 
 # dpkg-buildflags' hardening for a C++ program (Debian 12, hardening=+all).

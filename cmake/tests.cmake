@@ -88,6 +88,13 @@ if(TARGET uefi_images)
             ${PANELUP_DEB} ${CMAKE_BINARY_DIR}/linux-tests ${CMAKE_BINARY_DIR}/linux-cache)
   set_tests_properties(linux_roundtrip PROPERTIES LABELS linux
     FIXTURES_REQUIRED "emulator_images;package" TIMEOUT 1200)
+  # panelupctl inventory on the kernel's own i2c drivers: Debian's generic kernel on q35, its
+  # SMBus controller and i2c-stub as the bridge; the kernel package is unpacked into linux-cache.
+  add_test(NAME linux_inventory
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/emulator/linux_inventory_test.sh ${CMAKE_BINARY_DIR}
+            ${CMAKE_BINARY_DIR}/linux-inventory ${CMAKE_BINARY_DIR}/linux-cache)
+  set_tests_properties(linux_inventory PROPERTIES LABELS linux
+    FIXTURES_REQUIRED emulator_images TIMEOUT 600)
   # panelupctl on a stand-in machine (folders for efivarfs, two ESPs and its state; the real
   # efibootmgr reads the same folder), staging the build's image with its catalogue.
   add_test(NAME panelupctl

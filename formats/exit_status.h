@@ -37,6 +37,8 @@ constexpr int kCtlUsage = 2;
 constexpr int kCtlNoRecord = 3;
 constexpr int kCtlUnreadable = 4;
 constexpr int kCtlMissedBoot = 5;
+// inventory: nothing at 0x2B answered as the bridge.
+constexpr int kCtlNoBridge = 6;
 static_assert(!IsFlashExitStatus(kCtlRefused) && !IsFlashExitStatus(kCtlUsage) &&
               !IsFlashExitStatus(kCtlNoRecord) && !IsFlashExitStatus(kCtlUnreadable) &&
-              !IsFlashExitStatus(kCtlMissedBoot));
+              !IsFlashExitStatus(kCtlMissedBoot) && !IsFlashExitStatus(kCtlNoBridge));

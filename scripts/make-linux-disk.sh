@@ -52,39 +52,10 @@ if ldd "$busybox" >/dev/null 2>&1; then
 fi
 
 # --- The kernel, from its package, unpacked once into the cache ---
-mkdir -p "$cache"
-cache=$(cd "$cache" && pwd)
-kernel_package() {
-  apt-cache depends linux-image-cloud-amd64 2>/dev/null |
-    sed -n 's/^ *Depends: \(linux-image-[0-9.]*-[0-9]*-cloud-amd64\)$/\1/p' | head -n 1
-}
-package=$(kernel_package) || true
-if [ -z "$package" ] && [ -z "$(find "$cache" -maxdepth 2 -name .unpacked 2>/dev/null)" ] &&
-  [ "$(id -u)" -eq 0 ]; then
-  # A machine whose package lists were never fetched (or were cleaned) knows no kernel yet.
-  echo "make-linux-disk: apt-get update, to find the cloud kernel package" >&2
-  apt-get update -qq || true
-  package=$(kernel_package) || true
-fi
-if [ -z "$package" ]; then
-  # No package lists (offline, or apt-get update not run yet): any kernel unpacked before will do.
-  package=$(find "$cache" -maxdepth 2 -name .unpacked -printf '%h\n' 2>/dev/null | sort -V |
-    tail -n 1 | xargs -r basename) || true
-  [ -n "$package" ] ||
-    die "apt-cache knows no linux-image-cloud-amd64 and nothing is cached in $cache: run apt-get update"
-fi
-kernel_tree="$cache/$package"
-if [ ! -f "$kernel_tree/.unpacked" ]; then
-  echo "make-linux-disk: fetching $package (about 27 MB) into $cache" >&2
-  download=$(mktemp -d "$cache/download.XXXXXX")
-  chmod 755 "$download" # apt-get download works as the _apt user where it can
-  (cd "$download" && apt-get download -q "$package" >/dev/null) ||
-    die "apt-get download $package failed"
-  rm -rf "$kernel_tree"
-  dpkg-deb -x "$download"/"$package"_*.deb "$kernel_tree"
-  rm -rf "$download"
-  touch "$kernel_tree/.unpacked"
-fi
+# shellcheck source=scripts/linux-kernel.sh
+. "$(dirname "$0")/linux-kernel.sh"
+kernel_tree=$(kernel_tree linux-image-cloud-amd64 "$cache")
+package=$(basename "$kernel_tree")
 vmlinuz=$(find "$kernel_tree/boot" -name 'vmlinuz-*' | head -n 1)
 [ -n "$vmlinuz" ] || die "no vmlinuz in $kernel_tree"
 modules_dir=$(find "$kernel_tree/lib/modules" -mindepth 1 -maxdepth 1 -type d | head -n 1)

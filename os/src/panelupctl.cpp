@@ -22,6 +22,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "bridge.h"
 #include "efi.h"
 #include "esp.h"
 #include "files.h"
@@ -969,6 +970,104 @@ int Cancel(const Args &args) {
   return kExitOk;
 }
 
+// --- inventory ---
+
+// What the panel runs, read over the SMBus, against the image's catalogue.
+int Inventory(const Args &args) {
+  std::string adapter;
+  std::string efi;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--json")
+      gJson = true;
+    else if (args[i] == "--adapter")
+      adapter = Value(args, i, "an adapter's name or number");
+    else if (args[i] == "--efi")
+      efi = Value(args, i, "a file");
+    else
+      UsageError("unknown argument '" + args[i] + "' for inventory");
+  }
+  RequireRoot();
+  // The chip answers one host at a time: never beside a schedule, a status or another reading.
+  Lock();
+  if (efi.empty())
+    efi = DefaultImage();
+  int number = -1;
+  std::string name;
+  std::string error;
+  if (!FindAdapter(adapter, &number, &name, &error))
+    Refuse(error);
+  BridgeReading bridge;
+  if (!ReadBridge(number, &bridge, &error))
+    Refuse(error);
+  if (bridge.accessKept)
+    Warn(bridge.why + ": the panel's firmware stays stopped until the next power-off");
+  const CmosReading cmos = ReadCmos();
+  const std::string where = "i2c-" + std::to_string(number) + " (" + name + ")";
+
+  Json object;
+  std::string verdict = "no-bridge";
+  CataloguePair pair;
+  const RecordVersion running{bridge.cid, bridge.pid, bridge.txx};
+  if (bridge.found) {
+    pair = FindPair(Catalogue(efi), bridge.cid, bridge.pid);
+    if (!pair.error.empty())
+      Refuse(pair.error);
+    verdict = !pair.found                            ? "not-in-catalogue"
+              : pair.version == VersionText(running) ? "current"
+                                                     : "update-available";
+  }
+  if (gJson) {
+    object["result"] = verdict;
+    object["adapter"] = {{"number", number}, {"name", name}};
+    object["bridge"] = bridge.found;
+    if (bridge.hasChipId) {
+      char id[8];
+      std::snprintf(id, sizeof id, "0x%04X", bridge.chipId);
+      object["chip_id"] = id;
+    } else {
+      object["chip_id"] = nullptr;
+    }
+    if (bridge.found) {
+      object["running"] = {{"cid", bridge.cid},
+                           {"pid", bridge.pid},
+                           {"txx", bridge.txx},
+                           {"version", VersionText(running)}};
+      object["catalogue"] =
+          pair.found ? Json{{"version", pair.version}, {"model", pair.model}} : Json(nullptr);
+    }
+    object["image"] = efi;
+    if (cmos.available) {
+      char status[8];
+      std::snprintf(status, sizeof status, "0x%02X", cmos.status);
+      object["cmos"] = {
+          {"version", VersionText({cmos.version[0], cmos.version[1], cmos.version[2]})},
+          {"status", status}};
+    } else {
+      object["cmos"] = nullptr;
+    }
+    object["transfers"] = bridge.transfers.size();
+    if (!bridge.why.empty())
+      object["reason"] = bridge.why;
+    EmitJson(object);
+  } else if (!bridge.found) {
+    Say("No bridge found on " + where + ": " + bridge.why + ".");
+  } else {
+    Say("bridge:     " + where + ", address 0x2B, chip id 0x1605");
+    Say("running:    " + VersionText(running));
+    Say("catalogue:  " + (pair.found ? pair.version + " " + pair.model : std::string("none")) +
+        " (" + Catalogue(efi) + ")");
+    if (cmos.available)
+      Say("CMOS:       " + VersionText({cmos.version[0], cmos.version[1], cmos.version[2]}) +
+          " last published, status " + std::to_string(cmos.status));
+    else
+      Say("CMOS:       not read (" + cmos.why + ")");
+    Say(std::string("verdict:    ") + (verdict == "current"            ? "current"
+                                       : verdict == "update-available" ? "update available"
+                                                                       : "not in the catalogue"));
+  }
+  return bridge.found ? kExitOk : kCtlNoBridge;
+}
+
 int Version(const Args &args) {
   std::string efi;
   std::string given;
@@ -1114,6 +1213,7 @@ void Usage(FILE *out) {
       R"(usage: %s schedule CID PID [--then reboot|power-cycle|return] [--attempts N] [--efi FILE]
                   [--esp DIR] [--any-pair] [--force] [--test-images]
        %s status [--json] [--save FILE] [--keep] [--esp DIR]
+       %s inventory [--json] [--adapter NAME|N] [--efi FILE]
        %s cancel [--esp DIR]
        %s install [--prefix DIR] [--efi FILE]
        %s --version [--efi FILE] [--esp DIR]
@@ -1139,6 +1239,10 @@ status    prints the last update's result and exits with its exit status (3: no 
           --json: one JSON object instead of text. --save FILE: that object written to FILE too.
 cancel    removes the boot entry (and BootNext when it points there), the staged image and the
           update's settings.
+inventory reads the bridge's chip id and firmware version over the chipset's SMBus (--adapter:
+          another, by name or number) with the register sequence Panelup.efi's /s uses, CMOS
+          0x70-0x72 and 0x79, and the catalogue entry for the panel's pair; the verdict:
+          current, update available, not in the catalogue (exit 0), or no bridge found (exit 6).
 install   puts %s in PREFIX/sbin, Panelup.efi and its catalogue (from beside %s, or
           --efi FILE) in PREFIX/lib/panelup and the unit %s in
           PREFIX/lib/systemd/system, and enables the unit where systemd runs (PREFIX: default
@@ -1148,8 +1252,8 @@ install   puts %s in PREFIX/sbin, Panelup.efi and its catalogue (from beside %s,
 
 Everything else: man panelupctl.
 )",
-      gMe.c_str(), gMe.c_str(), gMe.c_str(), gMe.c_str(), gMe.c_str(), gMe.c_str(), kLabel,
-      kCatalogueFileName, gMe.c_str(), gMe.c_str(), gMe.c_str(), kUnitName);
+      gMe.c_str(), gMe.c_str(), gMe.c_str(), gMe.c_str(), gMe.c_str(), gMe.c_str(), gMe.c_str(),
+      kLabel, kCatalogueFileName, gMe.c_str(), gMe.c_str(), gMe.c_str(), kUnitName);
 }
 
 int Main(const Args &all) {
@@ -1165,6 +1269,8 @@ int Main(const Args &all) {
     return Install(args);
   if (command == "--version")
     return Version(args);
+  if (command == "inventory")
+    return Inventory(args);
   if (command == "-h" || command == "--help" || command == "help") {
     Usage(stdout);
     return kExitOk;
