@@ -99,10 +99,10 @@ bool PrintLongestRuns() {
     const bool spent =
         row.which == LongCase::Clean ? r.failures == 0 : r.failures == kFailureBudget;
     asBuilt = asBuilt && r.status == row.status && spent &&
-              (row.which != LongCase::Worst || r.attempts == "9");
-    std::printf("| %s | %s / %s | %llu | %llu | %lld | %s (%.1f min) |\n", row.bus, row.allowed,
-                r.attempts.c_str(), (unsigned long long)r.transactions,
-                (unsigned long long)r.failures, (long long)r.status, Seconds(r.micros).c_str(),
+              (row.which != LongCase::Worst || r.attempts == 9);
+    std::printf("| %s | %s / %d | %llu | %llu | %lld | %s (%.1f min) |\n", row.bus, row.allowed,
+                r.attempts, (unsigned long long)r.transactions, (unsigned long long)r.failures,
+                (long long)r.status, Seconds(r.micros).c_str(),
                 static_cast<double>(r.micros) / 60e6);
   }
   std::printf("\nA run gives the bus up after 64 failed transfers in a row or %u in all, so no "

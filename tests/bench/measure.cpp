@@ -64,7 +64,7 @@ LongRun MeasureLongRun(int entry, LongCase which, uint32_t failureMicros) {
       sweep::LearntReference(std::to_string(e.cid) + ":" + std::to_string(e.pid));
   const uint64_t save = clean.phaseStart[static_cast<int>(sweep::Phase::KeySave)];
   const uint64_t pairLength = clean.phaseStart[static_cast<int>(sweep::Phase::Erase)] - save;
-  constexpr uint64_t kAttempts = 9;
+  constexpr uint8_t kAttempts = sweep::kBudgetAttempts;
 
   sim::HostOptions o;
   o.faults.failureMicros = failureMicros;
@@ -91,13 +91,8 @@ LongRun MeasureLongRun(int entry, LongCase which, uint32_t failureMicros) {
     o.faults.failAlternateFrom = clean.phaseStart[static_cast<int>(sweep::Phase::Erase)];
   }
   sim::HostPlatform p(o);
-  if (which != LongCase::Clean) {
-    const std::string schedule = "panelup-schedule/1 then=return attempts=9";
-    p.PutVariable({u"PanelupSchedule",
-                   kResultRecordGuid,
-                   kResultRecordAttributes,
-                   {schedule.begin(), schedule.end()}});
-  }
+  if (which != LongCase::Clean)
+    sweep::PlantSchedule(p, kAttempts);
   LongRun run;
   run.status = which == LongCase::Clean
                    ? p.Run({"Panelup.efi", "/f", std::to_string(e.cid), std::to_string(e.pid)})
@@ -105,11 +100,10 @@ LongRun MeasureLongRun(int entry, LongCase which, uint32_t failureMicros) {
   run.transactions = p.Bus().transactions;
   run.failures = p.Bus().failures;
   run.micros = p.RunMicros();
-  if (const sim::StoredVariable *v = p.FindVariable(kResultRecordName, kResultRecordGuid)) {
-    const std::string record(v->data.begin(), v->data.end());
-    const size_t at = record.find(" attempts=");
-    if (at != std::string::npos)
-      run.attempts = record.substr(at + 10, record.find(' ', at + 1) - at - 10);
-  }
+  ResultRecord record{};
+  if (const sim::StoredVariable *v = p.FindVariable(kResultRecordName, kResultRecordGuid))
+    if (ParseResultRecord(reinterpret_cast<const char *>(v->data.data()),
+                          static_cast<uint32_t>(v->data.size()), &record) == RecordProblem::None)
+      run.attempts = record.attempts;
   return run;
 }

@@ -32,8 +32,8 @@ struct LongRun {
   int64_t status = 0;
   uint64_t transactions = 0;
   uint64_t failures = 0;
-  uint64_t micros = 0;  // simulated time of the whole run: bus, timeouts and waits
-  std::string attempts; // as the result record gives them
+  uint64_t micros = 0; // simulated time of the whole run: bus, timeouts and waits
+  int attempts = -1;   // as the result record gives them; -1 without a readable record
 };
 enum class LongCase : uint8_t {
   Clean,    // from the shell, one attempt, no fault

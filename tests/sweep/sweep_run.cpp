@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "app/result_record.h"
+#include "formats/schedule.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/crc32.h"
 #include "sim/host/host_platform.h"
@@ -170,14 +171,14 @@ void PlantBackup(sim::HostPlatform &platform, const std::vector<uint8_t> &area) 
                         {uint8_t(crc), uint8_t(crc >> 8), uint8_t(crc >> 16), uint8_t(crc >> 24)}});
 }
 
-void PlantSchedule(sim::HostPlatform &platform, const std::string &schedule) {
-  platform.PutVariable({u"PanelupSchedule",
-                        kResultRecordGuid,
-                        kResultRecordAttributes,
-                        {schedule.begin(), schedule.end()}});
-}
-
 } // namespace
+
+void PlantSchedule(sim::HostPlatform &platform, uint8_t attempts) {
+  char text[kScheduleBytes]{};
+  const uint32_t length = FormatSchedule({BootEnd::Return, attempts}, text);
+  platform.PutVariable(
+      {kScheduleName, kResultRecordGuid, kResultRecordAttributes, {text, text + length}});
+}
 
 const char *KindName(FaultKind kind) {
   return kKinds[static_cast<int>(kind)].name;
@@ -340,9 +341,9 @@ RunFacts RunWithFault(const Target &target, const Fault &fault) {
   }
   sim::HostPlatform platform(options);
   if (f.mustSucceed)
-    PlantSchedule(platform, "panelup-schedule/1 then=return attempts=3");
+    PlantSchedule(platform, 3);
   if (fault.kind == FaultKind::BudgetInAttempt)
-    PlantSchedule(platform, "panelup-schedule/1 then=return attempts=9");
+    PlantSchedule(platform, kBudgetAttempts);
   if (f.planted == Planted::Own) {
     const sim::BridgeChip &chip = platform.Chip();
     PlantBackup(platform, {chip.originalKeyArea, chip.originalKeyArea + sim::kKeyAreaSize});

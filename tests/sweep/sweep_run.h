@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "chip/firmware_version.h"
+#include "sim/host/host_platform.h"
 #include "sim/sim_bus.h"
 
 namespace sweep {
@@ -152,5 +153,8 @@ struct RunFacts : Left {
 };
 
 RunFacts RunWithFault(const Target &target, const Fault &fault);
+
+// The schedule panelupctl leaves for a boot option's run: return at the end, `attempts` attempts.
+void PlantSchedule(sim::HostPlatform &platform, uint8_t attempts);
 
 } // namespace sweep
