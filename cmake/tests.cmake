@@ -26,10 +26,12 @@ set(PANELUP_HOST_TEST_SOURCES
   dispatch_test.cpp
   event_text.cpp
   event_text_test.cpp
+  files_test.cpp
   format_test.cpp
   formats_test.cpp
   image_check_test.cpp
   key_custody_test.cpp
+  load_option_test.cpp
   operands_test.cpp
   result_record_test.cpp
   sim_bus_test.cpp
@@ -42,7 +44,8 @@ set(PANELUP_HOST_TEST_SOURCES
 list(TRANSFORM PANELUP_HOST_TEST_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/tests/host/)
 # Tests that fault one phase of /f 2 6 find its transactions as the sweep learns them.
 add_executable(panelup_host_tests ${PANELUP_HOST_TEST_SOURCES}
-  ${PROJECT_SOURCE_DIR}/tests/sweep/sweep_run.cpp ${PANELUPCTL_PURE_SOURCES})
+  ${PROJECT_SOURCE_DIR}/tests/sweep/sweep_run.cpp ${PANELUPCTL_PURE_SOURCES}
+  ${PROJECT_SOURCE_DIR}/os/src/files.cpp)
 target_include_directories(panelup_host_tests PRIVATE ${PROJECT_SOURCE_DIR}/os/src)
 target_compile_options(panelup_host_tests PRIVATE ${PANELUP_WARNINGS})
 target_link_libraries(panelup_host_tests PRIVATE panelup_sim GTest::gtest_main)
