@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Builds a GPT disk image whose one partition, an EFI system partition, boots a small Linux:
-# Debian's cloud kernel and an initramfs with busybox, bash, efibootmgr (the scenario's own
+# Debian's generic kernel and an initramfs with busybox, bash, efibootmgr (the scenario's own
 # look at the boot entries), and the Debian package's files where the package puts them
 # (unpacked from DEB, as dpkg would, its prerm and postrm in dpkg's folder): panelupctl with the
-# shared libraries it needs, Panelup.efi and its catalogue, panelup-result.service. SimChip.efi
-# lies on the ESP for a driver option. Its /init mounts the ESP at /boot/efi and runs
+# shared libraries it needs, Panelup.efi and its catalogue, panelup-result.service), the i2c
+# modules and tests/emulator/bridge-stub.sh (at /lib/bridge-stub.sh) for the bridge's stand-in.
+# SimChip.efi lies on the ESP for a driver option; the first boot's startup.nsh loads it too, so
+# Linux finds the chip's registers at every boot. Its /init mounts the ESP at /boot/efi and runs
 # \panelup-test\scenario.sh from it with bash when there is one, else a shell on the console;
 # then it powers off.
 #
@@ -14,8 +16,9 @@
 #     --scenario FILE  the bash script for /init to run at every boot (on the ESP)
 #   EFI_DIR holds SimChip.efi (the build's build/uefi); DEB is the package (make deb).
 #
-# The kernel is the linux-image-6.1.0-NN-cloud-amd64 that linux-image-cloud-amd64 depends on,
-# fetched with apt-get download from this machine's apt sources and unpacked, never installed.
+# The kernel is the linux-image-6.1.0-NN-amd64 that linux-image-amd64 depends on (the cloud
+# flavour has no i2c drivers), fetched with apt-get download from this machine's apt sources and
+# unpacked, never installed.
 # The first boot has no boot option for it: the ESP's startup.nsh starts it from the UEFI Shell.
 set -euo pipefail
 
@@ -54,7 +57,7 @@ fi
 # --- The kernel, from its package, unpacked once into the cache ---
 # shellcheck source=scripts/linux-kernel.sh
 . "$(dirname "$0")/linux-kernel.sh"
-kernel_tree=$(kernel_tree linux-image-cloud-amd64 "$cache")
+kernel_tree=$(kernel_tree linux-image-amd64 "$cache")
 package=$(basename "$kernel_tree")
 vmlinuz=$(find "$kernel_tree/boot" -name 'vmlinuz-*' | head -n 1)
 [ -n "$vmlinuz" ] || die "no vmlinuz in $kernel_tree"
@@ -82,12 +85,13 @@ for bin in bash efibootmgr; do
 done
 # The module order loads each one after those its depends= string names.
 order="efivarfs virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci virtio_blk"
-order="$order fat vfat nls_cp437 nls_ascii"
+order="$order fat vfat nls_cp437 nls_ascii i2c-smbus i2c-i801 i2c-dev nvram i2c-stub"
 for m in $order; do
   ko=$(find "$modules_dir" -name "$m.ko" | head -n 1)
   [ -n "$ko" ] || die "module $m.ko is not in $package"
   cp "$ko" "$root/lib/modules/"
 done
+cp "$(dirname "$0")/../tests/emulator/bridge-stub.sh" "$root/lib/bridge-stub.sh"
 dpkg-deb -x "$deb" "$root"
 [ -x "$root/usr/sbin/panelupctl" ] || die "$deb holds no /usr/sbin/panelupctl"
 add_libraries "$root/usr/sbin/panelupctl"
@@ -107,7 +111,10 @@ mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
 mount -t tmpfs tmpfs /tmp
 ln -s /proc/self/fd /dev/fd # as udev makes it: bash's <(...) needs it
-for m in $order; do insmod /lib/modules/\$m.ko || echo "init: insmod \$m failed"; done
+# i2c-stub waits for the scenario, which loads it with the chip's registers (bridge-stub.sh).
+for m in $order; do
+  [ \$m = i2c-stub ] || insmod /lib/modules/\$m.ko || echo "init: insmod \$m failed"
+done
 mount -t efivarfs efivarfs /sys/firmware/efi/efivars
 for i in 1 2 3 4 5 6 7 8 9 10; do [ -b /dev/vda1 ] && break; sleep 0.2; done
 mount -t vfat /dev/vda1 /boot/efi || echo "init: the ESP /dev/vda1 did not mount"
@@ -137,7 +144,8 @@ printf 'label: gpt\nstart=2048, size=%d, type=C12A7328-F81F-11D2-BA4B-00A0C93EC9
 mkfs.vfat -F 32 -s 1 --offset 2048 -n ESP "$image" $((esp_sectors / 2)) >/dev/null 2>&1 ||
   die "mkfs.vfat failed on $image"
 esp="$image@@1M"
-printf 'fs0:\r\n\\vmlinuz initrd=\\initrd.img console=ttyS0 quiet panic=1\r\n' >"$work/startup.nsh"
+printf 'fs0:\r\nload SimChip.efi\r\n\\vmlinuz initrd=\\initrd.img console=ttyS0 quiet panic=1\r\n' \
+  >"$work/startup.nsh"
 mcopy -i "$esp" "$vmlinuz" ::/vmlinuz
 mcopy -i "$esp" "$work/initrd.img" ::/initrd.img
 mcopy -i "$esp" "$efi_dir/SimChip.efi" "$work/startup.nsh" ::/

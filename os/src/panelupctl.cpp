@@ -863,11 +863,11 @@ int ScheduleCommand(const Args &args) {
   // The panel's own pair and version, from the chip. A pair typed wrong flashes another panel's
   // image, and an update the panel does not need only wears its flash.
   const PanelRead panel = ReadPanel(adapter);
-  const std::string read = panel.bridge.found ? "the panel (" + panel.Where() + ") is CID/PID " +
-                                                    std::to_string(panel.bridge.cid) + "/" +
-                                                    std::to_string(panel.bridge.pid) + " and runs " +
-                                                    VersionText(panel.Running())
-                                              : "";
+  const std::string read =
+      panel.bridge.found
+          ? "the panel (" + panel.Where() + ") is CID/PID " + std::to_string(panel.bridge.cid) +
+                "/" + std::to_string(panel.bridge.pid) + " and runs " + VersionText(panel.Running())
+          : "";
   if (!pairGiven) {
     if (!panel.error.empty())
       Refuse(panel.error + ": the panel's CID and PID cannot be read; give them");
@@ -908,8 +908,7 @@ int ScheduleCommand(const Args &args) {
   if (found.found)
     about = " (" + (found.model.empty() ? std::string("model unknown") : found.model) +
             (found.version.empty() ? "" : ", firmware " + found.version) + ")";
-  const Json runningJson =
-      panel.bridge.found ? Json(VersionText(panel.Running())) : Json(nullptr);
+  const Json runningJson = panel.bridge.found ? Json(VersionText(panel.Running())) : Json(nullptr);
   const Json targetJson =
       found.found && !found.version.empty() ? Json(found.version) : Json(nullptr);
   const bool ownPair = panel.bridge.found && panel.bridge.cid == *cid && panel.bridge.pid == *pid;
@@ -921,8 +920,9 @@ int ScheduleCommand(const Args &args) {
                 {"pid", *pid},
                 {"running", runningJson},
                 {"target", targetJson}});
-    Say(read + ", the catalogue's firmware for it: nothing scheduled, nothing changed (--reflash "
-               "writes it again).");
+    Say("T" + read.substr(1) +
+        ", the catalogue's firmware for it: nothing scheduled, nothing changed (--reflash "
+        "writes it again).");
     return kExitOk;
   }
 
@@ -1449,11 +1449,15 @@ int main(int argc, char **argv) {
     if (stop.status == kCtlUsage && !gJson) {
       std::fprintf(stderr, "Try '%s --help'.\n", gMe.c_str());
     } else if (gJson) {
-      Json object{{"result", stop.word}};
-      if (gSaysChanged)
-        object["changed"] = false;
-      object["reason"] = stop.reason;
-      EmitJson(object);
+      try {
+        Json object{{"result", stop.word}};
+        if (gSaysChanged)
+          object["changed"] = false;
+        object["reason"] = stop.reason;
+        EmitJson(object);
+      } catch (const std::exception &) {
+        // The reason is on stderr already; the status says the rest.
+      }
     }
     return stop.status;
   } catch (const std::exception &e) {

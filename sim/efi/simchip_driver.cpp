@@ -9,8 +9,8 @@
 #include "sim/efi/command_words.h"
 #include "sim/efi/sim_control.h"
 #include "uefi/arguments.h"
-#include "uefi/services.h"
-// clang-tidy 14 reports this include as a duplicate, though nothing else brings it in.
+// clang-tidy 14 reports these includes as duplicates, though nothing else brings them in.
+#include "uefi/services.h"      // NOLINT(readability-duplicate-include)
 #include "chip/simulated_bus.h" // NOLINT(readability-duplicate-include)
 
 namespace {
@@ -76,13 +76,12 @@ struct LoadOptions {
   bool failFrom = false;
   uint64_t from = 0;
   bool version = false;
-  uint8_t cid = 0, pid = 0, txx = 0;
+  uint8_t versionParts[3] = {}; // CID, PID, Txx
 };
 
 // "C.P.T", each part a decimal number no greater than 255.
-bool ParseVersion(const char *text, uint8_t *cid, uint8_t *pid, uint8_t *txx) {
-  uint8_t *parts[3] = {cid, pid, txx};
-  for (uint8_t *part : parts) {
+bool ParseVersion(const char *text, uint8_t (&parts)[3]) {
+  for (uint8_t &part : parts) {
     char digits[4] = {};
     uint32_t n = 0;
     while (*text != '\0' && *text != '.') {
@@ -93,8 +92,8 @@ bool ParseVersion(const char *text, uint8_t *cid, uint8_t *pid, uint8_t *txx) {
     uint64_t value = 0;
     if (!ParseDecimal(digits, 255, &value))
       return false;
-    *part = static_cast<uint8_t>(value);
-    if (part != txx && *text++ != '.')
+    part = static_cast<uint8_t>(value);
+    if (&part != &parts[2] && *text++ != '.')
       return false;
   }
   return *text == '\0';
@@ -115,7 +114,7 @@ LoadOptions ReadLoadOptions(EFI_HANDLE image) {
       options.failFrom = true;
       ++i;
     } else if (i + 1 < argc && Equal(argv[i], "version") &&
-               ParseVersion(argv[i + 1], &options.cid, &options.pid, &options.txx)) {
+               ParseVersion(argv[i + 1], options.versionParts)) {
       options.version = true;
       ++i;
     }
@@ -171,10 +170,12 @@ uint32_t gStoredWrites = 0; // the chip's programs and erases when it was last s
 using ExecuteService = decltype(EFI_SMBUS_HC_PROTOCOL::Execute);
 ExecuteService gModelExecute = nullptr;
 
-// Each time the host gives access back the registers are published again and a kept chip whose
-// flash changed is stored, so a reset or power-off the tool makes next finds it in the store. A
-// failed transfer stores it too: a bus that fails for good never carries the release, and the
-// chip must not come back from the store as it was before the erase.
+// Each time the host gives access back the registers are published again. A kept chip whose flash
+// changed is stored each time the host closes a write sequence (clears the write-enable latch
+// with 0x8A, as every flash routine ends), so a reset or power-off the tool makes next finds it
+// in the store: the tool keeps access to the end of an update. A failed transfer stores it too:
+// a bus that fails for good never carries the close, and the chip must not come back from the
+// store as it was before the erase.
 EFI_STATUS EFIAPI ExecuteAndKeep(const EFI_SMBUS_HC_PROTOCOL *This,
                                  EFI_SMBUS_DEVICE_ADDRESS SlaveAddress, UINTN Command,
                                  EFI_SMBUS_OPERATION Operation, BOOLEAN PecCheck, UINTN *Length,
@@ -182,12 +183,14 @@ EFI_STATUS EFIAPI ExecuteAndKeep(const EFI_SMBUS_HC_PROTOCOL *This,
   const bool hadAccess = gChip.hostAccess;
   const EFI_STATUS status =
       gModelExecute(This, SlaveAddress, Command, Operation, PecCheck, Length, Buffer);
-  const bool released = hadAccess && !gChip.hostAccess;
-  if (released)
+  if (hadAccess && !gChip.hostAccess)
     PublishRegisters();
+  const bool closed = !EfiIsError(status) && Operation == EfiSmbusWriteByte &&
+                      gChip.bank == sim::kBankControl && Command == sim::kRegControl &&
+                      Buffer != nullptr && *static_cast<const uint8_t *>(Buffer) == 0x8A;
   const uint32_t writes = gChip.programs + gChip.erases;
   uint32_t bytes = 0;
-  if (gKeep && (released || EfiIsError(status)) && writes != gStoredWrites &&
+  if (gKeep && (closed || EfiIsError(status)) && writes != gStoredWrites &&
       !EfiIsError(StoreChip(gChip, &bytes)))
     gStoredWrites = writes;
   return status;
@@ -202,9 +205,9 @@ extern "C" EFI_STATUS EFIAPI SimChipEntry(EFI_HANDLE image, EFI_SYSTEM_TABLE *sy
   const LoadOptions options = ReadLoadOptions(image);
   sim::ChipConfig config{};
   if (options.version) {
-    config.cid = options.cid;
-    config.pid = options.pid;
-    config.txx = options.txx;
+    config.cid = options.versionParts[0];
+    config.pid = options.versionParts[1];
+    config.txx = options.versionParts[2];
   }
   sim::ChipPowerOn(gChip, config);
   // A store that does not read back fails the load: a chip that silently came back new would

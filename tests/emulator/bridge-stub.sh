@@ -33,9 +33,10 @@ bridge_stub_set() {
 # firmware published none.
 load_bridge_stub() {
   registers=/sys/firmware/efi/efivars/SimChipRegisters-620d4c8f-8abb-497b-b229-31b6de21b68c
-  [ -f "$registers" ] || return 1
+  [ -f "$registers" ] && [ "$(wc -c <"$registers")" -eq 9 ] || return 1
+  # (busybox's od takes no -j.)
   # shellcheck disable=SC2046 # five numbers, split on purpose
-  set -- "$1" $(od -An -v -tu1 -j4 -N5 "$registers")
+  set -- "$1" $(tail -c 5 "$registers" | od -An -v -tu1)
   [ $# -eq 6 ] || return 1
   bridge_stub_insert "$1" && bridge_stub_set "$2" "$3" "$4" "$5" "$6"
 }

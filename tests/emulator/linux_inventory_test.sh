@@ -133,28 +133,12 @@ timeout 300 qemu-system-x86_64 -M q35 -m 512 -smp 1 -accel tcg -display none -no
 tr -d '\r' <"$log" >"$out/console.txt"
 grep -q '^::done::' "$out/console.txt" || die "the guest did not finish (see $log)"
 
-failures=0
-check() { # WHAT CONDITION...
-  local what=$1
-  shift
-  if "$@"; then echo "ok: $what"; else echo "FAIL: $what" >&2; failures=$((failures + 1)); fi
-}
+# shellcheck source=checks.sh
+. "$repo/tests/emulator/checks.sh"
 output() { sed -n "/^::case:: $1\$/,/^::exit:: $1 /p" "$out/console.txt"; }
 status() { sed -n "s/^::exit:: $1 //p" "$out/console.txt"; }
-# The transfers to 0x2B in order, one word each: W<reg>=<value>, R<reg>, and a refused one's
-# result.
-transfers() {
-  sed -n "s/^::bus:: $1 smbus_\([a-z]*\): i2c-[0-9]* a=02b f=[0-9a-f]* c=\([0-9a-f]*\) \(.*\)/\1 \2 \3/p" \
-    "$out/console.txt" | while read -r kind reg rest; do
-    case $kind in
-    write) echo "W$reg=$(echo "$rest" | sed -n 's/.*\[\([0-9a-f]*\)\].*/\1/p')" ;;
-    read) echo "R$reg" ;;
-    result) case $rest in *res=-*) echo "refused" ;; esac ;;
-    esac
-  done | tr '\n' ' '
-}
+transfers() { sed -n "s/^::bus:: $1 //p" "$out/console.txt" | smbus_transfers; }
 has() { output "$1" | grep -qF -- "$2"; }
-sequence="Wff=80 Wee=01 Wff=a0 R0 R1 Wff=d2 Rc Rd Re Wff=80 Wee=00 "
 
 check "the chipset's SMBus: no bridge found, exit 6" [ "$(status chipset)" = 6 ]
 check "the chipset's SMBus: the verdict no-bridge" has chipset '"result":"no-bridge"'
@@ -166,7 +150,7 @@ check "the stub: exit 0, update available from 02.06.12 to 02.06.19" \
 check "the stub: the verdict update-available" has stub '"result":"update-available"'
 check "the stub: CMOS 0x70-0x72 and 0x79 read through /dev/nvram" \
   has stub '"cmos":{"version":"02.06.12","status":"0xFF"}'
-check "the stub: exactly the register sequence of /s" [ "$(transfers stub)" = "$sequence" ]
+check "the stub: exactly the register sequence of /s" [ "$(transfers stub)" = "$inventory_sequence" ]
 check "the panel runs the target: current (adapter by number, in words)" \
   ends current 0 "verdict:    current"
 check "a version not in the catalogue" ends unknown 0 '"result":"not-in-catalogue"'

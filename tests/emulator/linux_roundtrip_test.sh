@@ -117,6 +117,8 @@ says() { grep -Fq -- "$3" "$(b "$1")/$2.txt" 2>/dev/null; }
 says_line() { grep -Fqx -- "$3" "$(b "$1")/$2.txt" 2>/dev/null; }
 says_re() { grep -Eq -- "$3" "$(b "$1")/$2.txt" 2>/dev/null; }
 lists() { grep -q -- "$3" "$(b "$1")/$2.boot" 2>/dev/null; }
+# The case's SMBus transfers were exactly those of /s.
+read_as_s() { [ "$(smbus_transfers <"$(b "$1")/$2.trace")" = "$inventory_sequence" ]; }
 same_entries() { cmp -s "$(b "$1")/$2.boot" "$(b "$1")/$3.boot"; }
 # Numbers of the entries labelled "Panelup update" in a listing, and its BootNext.
 ours() { sed -n 's/^Boot\([0-9A-F]\{4\}\)\*\{0,1\} Panelup update\(\t.*\)\{0,1\}$/\1/p' "$(b "$1")/$2.boot"; }
@@ -131,7 +133,7 @@ one_entry_next() { # boot, listing: exactly one entry of ours, BootNext on it, n
 none_left() { [ -z "$(ours "$1" "$2")" ] && [ -z "$(next_of "$1" "$2")" ]; }
 # The file the boot unit's command saved, as one exact line: boot, exit, result, then, attempts.
 saved_is() {
-  grep -Eqx "\{\"cid\":2,\"pid\":6,\"exit\":$2,\"result\":\"$3\",\"from\":\"02\.06\.12\",\"to\":\"02\.06\.19\",\"time\":\"[0-9T:-]{19}\",\"then\":\"$4\",\"attempts\":$5,\"build\":\"$build_re\",\"new_firmware_running\":false\}" \
+  grep -Eqx "\{\"cid\":2,\"pid\":6,\"exit\":$2,\"result\":\"$3\",\"from\":\"02\.06\.12\",\"to\":\"02\.06\.19\",\"time\":\"[0-9T:-]{19}\",\"then\":\"$4\",\"attempts\":$5,\"build\":\"$build_re\",\"running\":null,\"new_firmware_running\":null\}" \
     "$(b "$1")/last-result.json" 2>/dev/null
 }
 
@@ -148,10 +150,15 @@ check "the tool reset after the failed update" endings_match 2 "^VTQ_003C  then=
 
 # Boot 1: nothing run yet, then a record planted by hand stands for an old one.
 check "panelupctl is the package's" fact_is 1 panelupctl /usr/sbin/panelupctl
+for n in 1 2 3 4; do
+  check "boot $n: the bridge's stand-in has the registers SimChip.efi published" fact_is $n stub loaded
+done
+check "inventory before: the panel 2/6 runs 02.06.12, update available, read with the sequence of /s" \
+  eval 'exit_is 1 inventory-before 0 && says 1 inventory-before "\"result\":\"update-available\"" && says 1 inventory-before "\"running\":{\"cid\":2,\"pid\":6,\"txx\":12,\"version\":\"02.06.12\"}" && read_as_s 1 inventory-before'
 check "status without a record: exit 3, says so" \
   eval 'exit_is 1 status-none 3 && says 1 status-none "No result"'
 check "status --json of a record without a bus: exit 24, nulls for what the run never read" \
-  eval 'exit_is 1 status-planted 24 && says_line 1 status-planted "{\"cid\":2,\"pid\":6,\"exit\":24,\"result\":\"no-smbus-controller\",\"from\":null,\"to\":null,\"time\":null,\"then\":null,\"attempts\":null,\"build\":null,\"new_firmware_running\":false}"'
+  eval 'exit_is 1 status-planted 24 && says_line 1 status-planted "{\"cid\":2,\"pid\":6,\"exit\":24,\"result\":\"no-smbus-controller\",\"from\":null,\"to\":null,\"time\":null,\"then\":null,\"attempts\":null,\"build\":null,\"running\":null,\"new_firmware_running\":null}"'
 check "schedule 2 256: exit 2, names the PID, entries unchanged" \
   eval 'exit_is 1 bad-pid 2 && says 1 bad-pid "PID must be a decimal number from 0 to 255" && same_entries 1 before-bad bad-pid'
 check "schedule x 6: exit 2, names the CID, entries unchanged" \
@@ -160,7 +167,14 @@ check "schedule --esp /nonexistent: exit 1, entries unchanged" \
   eval 'exit_is 1 bad-esp 1 && says 1 bad-esp "no EFI system partition at /nonexistent" && same_entries 1 before-bad bad-esp'
 check "schedule with the ESP unmounted: exit 1, entries unchanged" \
   eval 'exit_is 1 no-esp 1 && says 1 no-esp "no EFI system partition is mounted" && same_entries 1 before-bad no-esp'
+check "schedule without a pair, nothing at 0x2B of the chipset's SMBus: exit 6, entries unchanged" \
+  eval 'exit_is 1 no-bridge 6 && says 1 no-bridge "{\"result\":\"no-bridge\",\"changed\":false," && same_entries 1 before-bad no-bridge'
+check "schedule 1 3 for a panel 2/6: exit 1, names the panel's pair, entries unchanged" \
+  eval 'exit_is 1 other-pair 1 && says 1 other-pair "is CID/PID 2/6 and runs 02.06.12, not 1/3" && same_entries 1 before-bad other-pair'
+check "... scheduled with --force" exit_is 1 schedule-1-3 0
 check "schedule removes the old record" fact_is 1 record-after-schedule absent
+check "schedule without a pair takes the panel's 2/6: one object, scheduled" \
+  says_line 1 schedule-replace "{\"result\":\"scheduled\",\"changed\":true,\"cid\":2,\"pid\":6,\"running\":\"02.06.12\",\"target\":\"02.06.19\",\"then\":\"reboot\",\"attempts\":3}"
 check "a second schedule replaces the first: one entry, BootNext on it, not in BootOrder" \
   eval 'exit_is 1 schedule-1-3 0 && exit_is 1 schedule-replace 0 && one_entry_next 1 replaced'
 check "cancel removes the entry and BootNext" eval 'exit_is 1 cancel 0 && none_left 1 cancelled'
@@ -172,14 +186,24 @@ check "round 1 unit: condition met, exit 0, success; saved 02.06.12 to 02.06.19,
   eval 'fact_is 2 unit-condition yes && exit_is 2 unit 0 && fact_is 2 unit-result success && saved_is 2 0 success reboot 1'
 check "round 1 unit removed the entry and the staged image" \
   eval 'none_left 2 after-unit && fact_is 2 staged-after-unit absent'
-check "round 1 status: exit 0, restarted, new firmware at the next power-off" \
-  eval 'exit_is 2 status 0 && says_re 2 status "before: +02\.06\.12" && says_re 2 status "written: +02\.06\.19" && says 2 status "afterwards the tool:      restarted the machine" && says 2 status "starts after the next power-off and power-on"'
+check "round 1 status: exit 0, restarted, the chip still runs 02.06.12 until a power-off" \
+  eval 'exit_is 2 status 0 && says_re 2 status "before: +02\.06\.12" && says_re 2 status "written: +02\.06\.19" && says 2 status "afterwards the tool:      restarted the machine" && says 2 status "The panel still runs 02.06.12: the new firmware starts after the next power-off and power-on"'
+check "round 1 status --json: running 02.06.12, new_firmware_running false" \
+  says 2 status-json "\"running\":{\"cid\":2,\"pid\":6,\"txx\":12,\"version\":\"02.06.12\"},\"new_firmware_running\":false}"
+check "inventory after the reset: still update-available, 02.06.12 running" \
+  eval 'says 2 inventory-reset "\"result\":\"update-available\"" && says 2 inventory-reset "\"version\":\"02.06.12\"},\"catalogue\""'
 check "round 2 scheduled with --then power-cycle" exit_is 2 schedule 0
 
 # Boot 3: the update ran, powered the machine off; the rig switched it on.
-check "round 2 status: exit 0, powered off and on, the panel runs its new firmware" \
-  eval 'exit_is 3 status 0 && says 3 status "afterwards the tool:      powered the machine off and on again" && says 3 status "The panel runs its new firmware"'
-check "round 3 scheduled (the default, reboot)" exit_is 3 schedule 0
+check "round 2 status: exit 0, powered off and on, the chip answers the new firmware" \
+  eval 'exit_is 3 status 0 && says 3 status "afterwards the tool:      powered the machine off and on again" && says 3 status "The panel runs its new firmware: the chip answers 02.06.19."'
+check "round 2 status --json: running 02.06.19, new_firmware_running true" \
+  says 3 status-json "\"running\":{\"cid\":2,\"pid\":6,\"txx\":19,\"version\":\"02.06.19\"},\"new_firmware_running\":true}"
+check "inventory after the power cycle: current, read with the sequence of /s" \
+  eval 'exit_is 3 inventory-after 0 && says 3 inventory-after "\"result\":\"current\"" && read_as_s 3 inventory-after'
+check "schedule on a current panel: exit 0, changed false, nothing scheduled" \
+  eval 'exit_is 3 schedule-current 0 && says_line 3 schedule-current "{\"result\":\"current\",\"changed\":false,\"cid\":2,\"pid\":6,\"running\":\"02.06.19\",\"target\":\"02.06.19\"}" && same_entries 3 before-current after-current'
+check "round 3 scheduled with --reflash (the default, reboot)" exit_is 3 schedule 0
 
 # Boot 4: the bus failed from transaction 12000 on, during the firmware write; given up.
 check "round 3 status --keep: exit 248, failed, restarted" \
@@ -193,6 +217,13 @@ check "removing the package with an update scheduled cancels it: no entry, no Bo
 check "EC port: rounds 1 and 2 passed (8B 8A twice), round 3 failed (8B 8C)" \
   eval 'ec_is 1 "8B 8A 8B 8A" && ec_is 2 "8B 8C"'
 
+for n in 1 3; do
+  name=inventory-before
+  [ $n = 1 ] || name=inventory-after
+  echo "---- boot $n: panelupctl inventory --json --adapter \"SMBus stub driver\""
+  grep '^{' "$(b $n)/$name.txt" 2>/dev/null || echo "(none)"
+  echo "     its transfers: $(smbus_transfers <"$(b $n)/$name.trace" 2>/dev/null)"
+done
 for n in 2 3 4; do
   echo "---- boot $n: panelupctl status"
   cat "$(b $n)/status.txt" 2>/dev/null || echo "(none)"
