@@ -3,7 +3,7 @@
 # names (FAKE/<panel>/panelupctl, a link to this script), every call logged to FAKE/calls.log.
 #   update-power  needs an update, scheduled with power-cycle: the new firmware runs after it
 #   update-reboot needs an update, scheduled with reboot: verified, waits for the power-off
-#   current       runs the catalogue's version
+#   current*      runs the catalogue's version
 #   refused       inventory refused (not root)
 set -euo pipefail
 
@@ -20,7 +20,7 @@ case "$panel:$1" in
     echo '{"result":"refused","reason":"inventory reads the bridge over the SMBus: run it as root"}'
     exit 1
     ;;
-  current:inventory)
+  current*:inventory)
     echo "{\"result\":\"current\",\"bridge\":true,\"chip_id\":\"0x1605\",\"running\":$new,$catalogue}"
     ;;
   update-*:inventory)
