@@ -22,7 +22,7 @@ description:
   - A play is a rollout when its vars hold C(panelup_report_dir) or a host of it got a row; other
     playbooks get no report.
 author:
-  - Panelup developers
+  - Panelup developers (!UNKNOWN)
 requirements:
   - enabled in ansible.cfg (C(callbacks_enabled = panelup.fleet.fleet_report)) or with
     C(ANSIBLE_CALLBACKS_ENABLED=panelup.fleet.fleet_report)

@@ -25,7 +25,7 @@ description:
   - I(state=absent) cancels a scheduled update (C(panelupctl cancel --json)).
   - I(state=result) reads the last update's result (C(panelupctl status --json)).
 author:
-  - Panelup developers
+  - Panelup developers (!UNKNOWN)
 options:
   state:
     description:
