@@ -21,8 +21,9 @@ for tool in dpkg-buildpackage dh tar; do
   command -v "$tool" >/dev/null 2>&1 || die "$tool is missing (scripts/install-deps.sh)"
 done
 
-read -r version <"$repo/VERSION" || die "cannot read VERSION"
-[[ $version =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] || die "VERSION must be three numbers, not '$version'"
+# shellcheck source=scripts/tree-version.sh
+source "$repo/scripts/tree-version.sh"
+version=$(tree_version "$repo") || die "no version"
 read -r id images <"$build/generated/build-id.txt" 2>/dev/null || die "$build is not built: make first"
 commit=""
 [[ $id != *+g* ]] || commit=${id#*+g}
