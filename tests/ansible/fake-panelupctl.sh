@@ -38,6 +38,12 @@ case "$panel:$1" in
     [ "$panel" != update-reboot ] || running=$old then=reboot now=false
     echo "{\"cid\":2,\"pid\":6,\"exit\":0,\"result\":\"success\",\"from\":\"02.06.12\",\"to\":\"02.06.19\",\"time\":\"2026-12-10T15:40:00\",\"then\":\"$then\",\"attempts\":1,\"build\":\"1.0.0+g0123456789ab\",\"new_firmware_running\":$now,\"running\":$running}"
     ;;
+  update-*:cancel)
+    changed=false
+    if [ -f "$state" ]; then changed=true; fi
+    rm -f "$state"
+    echo "{\"result\":\"cancelled\",\"changed\":$changed}"
+    ;;
   *)
     echo "{\"result\":\"usage-error\",\"changed\":false,\"reason\":\"the fake has no answer for $1\"}"
     exit 2

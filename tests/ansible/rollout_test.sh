@@ -3,7 +3,7 @@
 # machine (-c local, the reboot left out) against fake-panelupctl.sh, five hosts in the batches
 # 1, 2, 1, rest: the canary updated with power-cycle; an update that waits for the power-off and a
 # current panel; a refused inventory, which stops the rollout (max_fail_percentage 0); a host not
-# reached. Then the module's check mode, which must not schedule.
+# reached. Then the module's check mode, which must not schedule, and state=absent.
 #   rollout_test.sh COLLECTION WORK    (COLLECTION: os/ansible/panelup/fleet)
 set -uo pipefail
 export PATH=/usr/bin:$PATH # Debian's Python and ansible-core before any other
@@ -106,20 +106,36 @@ EOF
 }
 check "the report: a JSON and a CSV row per host, and the summary line" rows_check
 
+# The module on this machine, one line per run: panel [--check] ARGS
+panel() {
+  local options=()
+  if [ "$1" = --check ]; then
+    options=(--check)
+    shift
+  fi
+  ansible localhost -i localhost, -c local -e ansible_python_interpreter=/usr/bin/python3 -o \
+    "${options[@]}" -m panelup.fleet.panel -a "panelupctl=$work/fake/update-check/panelupctl $*" 2>&1
+}
+
 # Check mode: the verdict of inventory, changed, and nothing scheduled.
-ansible localhost -c local -e ansible_python_interpreter=/usr/bin/python3 -o --check \
-  -m panelup.fleet.panel -a "state=scheduled panelupctl=$work/fake/update-check/panelupctl" \
-  >check.log 2>&1
+panel --check state=scheduled >check.log
 check "check mode of state=scheduled: changed where an update is available" \
   grep -q '^localhost | CHANGED => ' check.log
 check "check mode of state=scheduled: inventory only, never schedule" \
   test "$(grep '^update-check:' fake/calls.log)" = "update-check: inventory --json"
 
+# state=absent after a schedule: cancel's own "changed", once.
+{ panel state=scheduled && panel state=absent && panel state=absent; } >absent.log
+check "state=absent: changed when it cancelled a schedule, unchanged the second time" \
+  test "$(grep '^localhost ' absent.log | cut -d' ' -f3 | tr '\n' ' ')" = "CHANGED CHANGED SUCCESS "
+check "state=absent runs cancel --json" \
+  test "$(grep -c '^update-check: cancel --json$' fake/calls.log)" -eq 2
+
 if [ "$failures" -ne 0 ]; then
   echo "== playbook output"
   cat playbook.log
-  echo "== check mode output"
-  cat check.log
+  echo "== check mode and state=absent output"
+  cat check.log absent.log
 fi
 echo "$failures failed"
 [ "$failures" -eq 0 ]
