@@ -45,7 +45,21 @@ for name in sys.argv[1:]:
             out.write(text + '\n')
 EOF
 
+# ansible-test lists a collection's files with git where it finds a repository above it: inside
+# the tree's build folder, which git ignores, it would find none and skip every test. The copy is
+# a repository of its own.
+git -C "$work" init -q
+git -C "$work" add -A
+
 # Skipped: changelog, whose antsibull-changelog is no Debian package.
 cd "$copy"
+status=0
 ansible-test sanity --local --python "$(python3 -c 'import sys; print("%d.%d" % sys.version_info[:2])')" \
-  --color no --skip-test changelog
+  --color no --skip-test changelog 2>&1 | tee "$work/sanity.log" || status=$?
+if grep -q "All targets skipped" "$work/sanity.log"; then
+  echo "FAIL: ansible-test found no file of the collection to test"
+  exit 1
+fi
+tested=$(grep -c '^Running sanity test' "$work/sanity.log")
+echo "ansible-test sanity: $tested tests, exit status $status"
+exit "$status"
