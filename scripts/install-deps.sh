@@ -4,7 +4,7 @@
 # make exists. The Linux tier's initramfs takes busybox, bash, efibootmgr and panelupctl's libraries from here; its
 # kernel package is only downloaded (scripts/make-linux-disk.sh). The Ansible collection's build and
 # ansible-test sanity take ansible-core, the linters its tests call and git (it lists the files to
-# test with git) from here.
+# test with git) from here; the rollout test's unreachable host, ssh.
 set -euo pipefail
 
 packages=(
@@ -15,6 +15,7 @@ packages=(
   build-essential debhelper bash-completion lintian debootstrap man-db
   pkgconf libefivar-dev libefiboot-dev libblkid-dev libmount-dev nlohmann-json3-dev
   ansible-core yamllint pylint python3-voluptuous python3-pycodestyle python3-venv git
+  openssh-client
 )
 
 missing=()

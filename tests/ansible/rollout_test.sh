@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The rollout playbook, the panel module and the fleet_report callback in one run on this
-# machine (-c local, the reboot left out) against fake-panelupctl.sh, five hosts in the batches
-# 1, 2, 1, rest: the canary updated with power-cycle; an update that waits for the power-off and a
-# current panel; a refused inventory, which stops the rollout (max_fail_percentage 0); a host not
-# reached. Then the module's check mode, which must not schedule, and state=absent.
+# machine (-c local, the reboot left out) against fake-panelupctl.sh, six hosts in the batches
+# 1, 3, 1, rest: the canary updated with power-cycle; an update that waits for the power-off, a
+# current panel and a host ssh cannot reach; a refused inventory, which stops the rollout
+# (max_fail_percentage 0); a host not reached. Then the module's check mode, which must not schedule, and state=absent.
 #   rollout_test.sh COLLECTION WORK    (COLLECTION: os/ansible/panelup/fleet)
 set -uo pipefail
 export PATH=/usr/bin:$PATH # Debian's Python and ansible-core before any other
@@ -23,10 +23,12 @@ cat >"$work/inventory" <<EOF
 h1 panelup_panelupctl=$work/fake/update-power/panelupctl panelup_then=power-cycle
 h2 panelup_panelupctl=$work/fake/update-reboot/panelupctl
 h3 panelup_panelupctl=$work/fake/current/panelupctl
+h6 ansible_connection=ssh ansible_host=127.0.0.1 ansible_port=1
 h4 panelup_panelupctl=$work/fake/refused/panelupctl
 h5 panelup_panelupctl=$work/fake/current-late/panelupctl
 [panelup:vars]
 ansible_connection=local
+ansible_ssh_common_args='-o StrictHostKeyChecking=no -o UserKnownHostsFile=/dev/null'
 ansible_python_interpreter=/usr/bin/python3
 EOF
 export ANSIBLE_COLLECTIONS_PATH=$work/collections ANSIBLE_CALLBACKS_ENABLED=panelup.fleet.fleet_report
@@ -47,12 +49,12 @@ check() { # description command...
 
 cd "$work" || exit 1
 ansible-playbook panelup.fleet.rollout -i inventory -e "panelup_report_dir=$work/report" \
-  -e '{"panelup_serial": [1, 2, 1, "100%"], "panelup_skip_reboot": true, "panelup_become": false}' \
+  -e '{"panelup_serial": [1, 3, 1, "100%"], "panelup_skip_reboot": true, "panelup_become": false}' \
   >playbook.log 2>&1
 status=$?
 check "ansible-playbook fails the rollout for the refused host (exit status $status)" test "$status" -eq 2
 
-summary="2 updated (1 waits for a power-off), 1 already current, 1 failed, 0 unreachable, 1 not reached"
+summary="2 updated (1 waits for a power-off), 1 already current, 1 failed, 1 unreachable, 1 not reached"
 check "the callback prints the summary line" grep -qxF "Panelup fleet: $summary" playbook.log
 
 sort fake/calls.log >calls.sorted
@@ -81,7 +83,7 @@ def expect(what, got, wanted):
     if got != wanted:
         failed.append('%s: %r, not %r' % (what, got, wanted))
 expect('summary', document['summary'], summary)
-expect('hosts', [row['host'] for row in document['hosts']], ['h1', 'h2', 'h3', 'h4', 'h5'])
+expect('hosts', [row['host'] for row in document['hosts']], ['h1', 'h2', 'h3', 'h6', 'h4', 'h5'])
 expect('h1', rows['h1'], {
     'host': 'h1', 'cid': 2, 'pid': 6, 'model': 'LP140WF6', 'then': 'power-cycle',
     'version_before': '02.06.12', 'version_target': '02.06.19', 'version_after': '02.06.19',
@@ -94,11 +96,12 @@ expect('h3', (rows['h3']['result'], rows['h3']['version_before'], rows['h3']['ve
 expect('h4', (rows['h4']['result'], rows['h4']['reason']),
        ('failed', 'inventory reads the bridge over the SMBus: run it as root'))
 expect('h5', (rows['h5']['result'], rows['h5']['cid']), ('not-reached', None))
+expect('h6', (rows['h6']['result'], 'ssh' in rows['h6']['reason']), ('unreachable', True))
 table = list(csv.DictReader(open(report[:-len('.json')] + '.csv')))
 expect('csv hosts', [(row['host'], row['result']) for row in table],
        [(row['host'], row['result']) for row in document['hosts']])
 expect('csv h1 cid and attempts', (table[0]['cid'], table[0]['attempts']), ('2', '1'))
-expect('csv null', table[4]['cid'], '')
+expect('csv null', table[5]['cid'], '')
 for line in failed:
     print('  ' + line)
 sys.exit(1 if failed else 0)
