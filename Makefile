@@ -2,7 +2,7 @@
 BUILD ?= build
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build run shell stick deb test sweep fuzz lint bench screenshot
+.PHONY: all deps configure build collection run shell stick deb test sweep fuzz lint bench screenshot
 
 all: build
 
@@ -21,6 +21,11 @@ build: configure
 	@read -r id images < $(BUILD)/generated/build-id.txt; \
 	  if [ "$$images" = genuine ]; then echo "Panelup.efi $$id: genuine images"; \
 	  else echo "Panelup.efi $$id: TEST PATTERNS in place of missing images, for the emulator only"; fi
+
+# The Ansible collection's tarball alone, $(BUILD)/ansible/panelup-fleet-VERSION.tar.gz (os/ansible;
+# make build makes it too).
+collection: configure
+	@cmake --build $(BUILD) --target collection
 
 # Boots the emulator with the simulated chip and runs Panelup.efi there: /s, /f 2 6, /g and /s
 # again, or only Panelup.efi $(ARGS) when ARGS is given (make run ARGS="/g").

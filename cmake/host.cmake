@@ -75,6 +75,9 @@ endif()
 # panelupctl, the OS side (os/src), and the shared formats it reads.
 include(${CMAKE_CURRENT_LIST_DIR}/panelupctl.cmake)
 
+# The Ansible collection for fleet rollouts with panelupctl (os/ansible).
+include(${CMAKE_CURRENT_LIST_DIR}/ansible.cmake)
+
 # The tests and measurements; a package build (debian/rules) needs none of them.
 option(PANELUP_TESTS "Build the test tiers and benchmarks (they need GoogleTest)" ON)
 if(PANELUP_TESTS)

@@ -64,6 +64,16 @@ include(${CMAKE_CURRENT_LIST_DIR}/fuzz.cmake)
 include(${CMAKE_CURRENT_LIST_DIR}/image_checks.cmake)
 include(${CMAKE_CURRENT_LIST_DIR}/bench.cmake)
 
+# The Ansible collection: ansible-test sanity on a copy, offline, and one whole rollout on this
+# machine against a fake panelupctl (tests/ansible).
+add_test(NAME ansible_sanity
+  COMMAND bash ${PROJECT_SOURCE_DIR}/tests/ansible/sanity_test.sh ${PANELUP_COLLECTION_SOURCE}
+          ${CMAKE_BINARY_DIR}/ansible-tests/sanity)
+add_test(NAME ansible_rollout
+  COMMAND bash ${PROJECT_SOURCE_DIR}/tests/ansible/rollout_test.sh ${PANELUP_COLLECTION_SOURCE}
+          ${CMAKE_BINARY_DIR}/ansible-tests/rollout)
+set_tests_properties(ansible_sanity ansible_rollout PROPERTIES LABELS ansible TIMEOUT 300)
+
 # The Debian package the Linux round trip and the package tier install from (make deb).
 set(PANELUP_DEB ${CMAKE_BINARY_DIR}/panelup_${panelup_version}_amd64.deb)
 

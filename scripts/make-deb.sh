@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the Debian package BUILD/panelup_VERSION_amd64.deb with dpkg-buildpackage, in a copy of
-# the sources under BUILD/deb (dpkg-buildpackage writes beside the source folder, never into the
+# Builds the Debian packages BUILD/panelup_VERSION_amd64.deb and, for the Ansible collection
+# (os/ansible), BUILD/panelup-ansible_VERSION_all.deb with dpkg-buildpackage, in a copy of the
+# sources under BUILD/deb (dpkg-buildpackage writes beside the source folder, never into the
 # tree). The package holds what BUILD holds: the copy gets the changelog for VERSION, the commit
 # of BUILD's build id (in .source-commit) and BUILD's access code and image options, and the
 # packaged Panelup.efi must have the bytes of BUILD/uefi/Panelup.efi.
@@ -20,8 +21,9 @@ for tool in dpkg-buildpackage dh tar; do
   command -v "$tool" >/dev/null 2>&1 || die "$tool is missing (scripts/install-deps.sh)"
 done
 
-read -r version <"$repo/VERSION" || die "cannot read VERSION"
-[[ $version =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] || die "VERSION must be three numbers, not '$version'"
+# shellcheck source=scripts/tree-version.sh
+source "$repo/scripts/tree-version.sh"
+version=$(tree_version "$repo") || die "no version"
 read -r id images <"$build/generated/build-id.txt" 2>/dev/null || die "$build is not built: make first"
 commit=""
 [[ $id != *+g* ]] || commit=${id#*+g}
@@ -59,8 +61,9 @@ if ! (cd "$source" && dpkg-buildpackage -b -us -uc) >"$work/build.log" 2>&1; the
 fi
 cmp -s "$source/obj/uefi/Panelup.efi" "$build/uefi/Panelup.efi" ||
   die "the packaged Panelup.efi differs from $build/uefi/Panelup.efi: build again (make), then make deb"
-deb=panelup_${version}_amd64.deb
-mv -f "$work/$deb" "$build/$deb"
-echo "make-deb: $build/$deb ($(($(stat -c %s "$build/$deb") / 1024)) KiB)"
+for deb in "panelup_${version}_amd64.deb" "panelup-ansible_${version}_all.deb"; do
+  mv -f "$work/$deb" "$build/$deb"
+  echo "make-deb: $build/$deb ($(($(stat -c %s "$build/$deb") / 1024)) KiB)"
+done
 [ "$images" = genuine ] ||
   echo "make-deb: its Panelup.efi has TEST PATTERNS in place of missing images: for test rigs only"

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The Debian package as an admin gets it: lintian finds no error or warning, and in a clean
+# The Debian package as an admin gets it: lintian finds no error or warning (in panelup-ansible,
+# built beside it, neither, and Debian's Ansible finds its collection), and in a clean
 # Debian 12 root, dpkg -i and apt-get -f install bring it with its dependencies; panelupctl
 # runs and finds the packaged image, man finds its page, the unit is enabled the Debian way and
 # starts the packaged panelupctl, the completion completes; apt-get purge (and autoremove of the
@@ -39,6 +40,29 @@ lintian --fail-on error,warning --info "$deb" >"$work.lintian.txt" 2>&1
 lintian_status=$?
 grep -v 'running with root privileges' "$work.lintian.txt"
 check "lintian: no error or warning" test "$lintian_status" -eq 0
+
+# The collection's package, from the same source: lintian, and Debian's Ansible finds the module,
+# the role's playbook and the callback where the package puts them.
+ansible_deb=${deb%/*}/panelup-ansible_$(dpkg-deb -f "$deb" Version)_all.deb
+echo "== lintian on ${ansible_deb##*/}"
+lintian --fail-on error,warning --info "$ansible_deb" >"$work.lintian-ansible.txt" 2>&1
+lintian_status=$?
+grep -v 'running with root privileges' "$work.lintian-ansible.txt"
+check "lintian: no error or warning on panelup-ansible" test "$lintian_status" -eq 0
+collection_found() {
+  local unpacked=$work.ansible-deb
+  rm -rf "$unpacked" && dpkg-deb -x "$ansible_deb" "$unpacked" || return 1
+  local found=$unpacked/usr/share/ansible/collections
+  ANSIBLE_COLLECTIONS_PATH=$found ANSIBLE_HOME=$unpacked/home /usr/bin/ansible-doc -l panelup.fleet |
+    grep -q '^panelup\.fleet\.panel ' &&
+    ANSIBLE_COLLECTIONS_PATH=$found ANSIBLE_HOME=$unpacked/home /usr/bin/ansible-doc -t callback -l \
+      panelup.fleet | grep -q '^panelup\.fleet\.fleet_report ' &&
+    [ -f "$found/ansible_collections/panelup/fleet/playbooks/rollout.yml" ] &&
+    grep -q "\"version\": \"$(dpkg-deb -f "$deb" Version)\"" \
+      "$found/ansible_collections/panelup/fleet/MANIFEST.json"
+}
+check "panelup-ansible: ansible-doc finds panelup.fleet.panel and fleet_report, of the package's version" \
+  collection_found
 
 # The clean root: debootstrap's minbase with man-db, made once and kept as a tarball.
 mkdir -p "$cache"
