@@ -133,6 +133,8 @@ unit_enabled() {
       /lib/systemd/system/panelup-result.service ]
 }
 check "the unit starts the packaged panelupctl and is enabled for multi-user.target" unit_enabled
+check "i2c-dev is loaded at boot, for reading the bridge" \
+  grep -qx i2c-dev "$root/usr/lib/modules-load.d/panelup.conf"
 completes() {
   # shellcheck disable=SC2016 # expanded by the root's bash
   [ "$(in_root 'source /usr/share/bash-completion/completions/panelupctl
