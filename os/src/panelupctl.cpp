@@ -46,7 +46,10 @@ constexpr char kUnitName[] = "panelup-result.service";
 
 std::string gMe = "panelupctl";
 std::string gMyDir = ".";
-bool gJson = false; // status --json: every outcome, refusals included, is one object on stdout
+// --json: every outcome, refusals included, is one object on stdout; the text goes to stderr.
+bool gJson = false;
+// schedule and cancel: whether their JSON object says "changed" (a refusal never changed it).
+bool gSaysChanged = false;
 std::string gSaveFile;
 bool gSaveFailed = false;
 
@@ -58,8 +61,12 @@ std::string MarkerPath() {
   return StateDir() + "/scheduled";
 }
 
+// Where the text goes: stderr while stdout carries the one JSON object.
+FILE *Out() {
+  return gJson ? stderr : stdout;
+}
 void Say(const std::string &text) {
-  std::printf("%s\n", text.c_str());
+  std::fprintf(Out(), "%s\n", text.c_str());
 }
 void Warn(const std::string &text) {
   std::fprintf(stderr, "%s: %s\n", gMe.c_str(), text.c_str());
@@ -520,11 +527,50 @@ std::pair<std::string, std::string> MissedBoot(const Target &t) {
               "; nothing was done to the panel. Fix that, then schedule the update again"};
 }
 
+// --- The panel, read over the SMBus ---
+
+// What the bridge answers on the adapter named (or the chipset's), for inventory, schedule and
+// status. The caller holds the lock: the chip answers one host at a time.
+struct PanelRead {
+  int number = -1;
+  std::string name;
+  std::string error; // the adapter or the bus could not be used at all
+  BridgeReading bridge;
+  std::string Where() const { return "i2c-" + std::to_string(number) + " (" + name + ")"; }
+  // Why no version was read, for a sentence; empty when one was.
+  std::string Why() const {
+    if (!error.empty())
+      return error;
+    return bridge.found ? "" : "no bridge found on " + Where() + ": " + bridge.why;
+  }
+  RecordVersion Running() const { return {bridge.cid, bridge.pid, bridge.txx}; }
+};
+
+PanelRead ReadPanel(const std::string &adapter) {
+  PanelRead p;
+  if (!FindAdapter(adapter, &p.number, &p.name, &p.error) ||
+      !ReadBridge(p.number, &p.bridge, &p.error))
+    return p;
+  if (p.bridge.accessKept)
+    Warn(p.bridge.why + ": the panel's firmware stays stopped until the next power-off");
+  return p;
+}
+
+Json RunningJson(const PanelRead &p) {
+  if (!p.bridge.found)
+    return nullptr;
+  return {{"cid", p.bridge.cid},
+          {"pid", p.bridge.pid},
+          {"txx", p.bridge.txx},
+          {"version", VersionText(p.Running())}};
+}
+
 // --- Commands ---
 
 int Status(const Args &args) {
   bool keep = false;
   std::string given;
+  std::string adapter;
   for (const std::string &a : args)
     if (a == "--json" || a == "--save")
       gJson = true;
@@ -537,6 +583,8 @@ int Status(const Args &args) {
       keep = true;
     else if (args[i] == "--esp")
       given = Value(args, i, "a folder");
+    else if (args[i] == "--adapter")
+      adapter = Value(args, i, "an adapter's name or number");
     else
       UsageError("unknown argument '" + args[i] + "' for status");
   }
@@ -610,8 +658,16 @@ int Status(const Args &args) {
     return Finish(kCtlUnreadable);
   }
 
-  // The panel starts new firmware only from a power-off: after power-cycle it runs it now.
-  const bool running = r.exit == kExitOk && r.form == 2 && r.then == BootEnd::PowerCycle;
+  // What the panel runs is what the chip answers, never what the way the run ended suggests: a
+  // power-off that did not happen, or firmware that never started, would look the same.
+  PanelRead panel;
+  if (Root())
+    panel = ReadPanel(adapter);
+  else
+    panel.error = "not root: the bridge is read only as root";
+  const bool measured = panel.bridge.found;
+  const bool newRunning =
+      measured && r.exit == kExitOk && r.hasTo && VersionText(panel.Running()) == VersionText(r.to);
   const Words words = ResultWords(r);
   const std::string time = r.hasTime
                                ? std::to_string(r.time.year) + "-" + TwoDigits(r.time.month) + "-" +
@@ -631,7 +687,8 @@ int Status(const Args &args) {
     o["then"] = orNull(r.form == 2, BootEndName(r.then));
     o["attempts"] = r.form == 2 ? Json(r.attempts) : Json(nullptr);
     o["build"] = orNull(r.form == 2, r.build);
-    o["new_firmware_running"] = running;
+    o["running"] = RunningJson(panel);
+    o["new_firmware_running"] = measured ? Json(newRunning) : Json(nullptr);
     EmitJson(o);
   } else {
     Say("Panelup /f " + std::to_string(r.cid) + " " + std::to_string(r.pid) + ": " +
@@ -647,11 +704,17 @@ int Status(const Args &args) {
       Say(std::string("  afterwards the tool:      ") + did);
       Say(std::string("  Panelup.efi build:        ") + r.build);
     }
-    if (running)
-      Say("The panel runs its new firmware: the machine was powered off and on after the update.");
-    else if (r.exit == kExitOk)
-      Say("The panel's new firmware starts after the next power-off and power-on (a restart is not "
+    Say("  the panel runs now:       " +
+        (measured ? VersionText(panel.Running()) : "not read (" + panel.Why() + ")"));
+    if (newRunning)
+      Say("The panel runs its new firmware: the chip answers " + VersionText(r.to) + ".");
+    else if (r.exit == kExitOk && measured)
+      Say("The panel still runs " + VersionText(panel.Running()) +
+          ": the new firmware starts after the next power-off and power-on (a restart is not "
           "enough).");
+    else if (r.exit == kExitOk)
+      Say("Whether the panel runs its new firmware is unknown: the bridge was not read. It starts "
+          "after the first power-off and power-on since the update (a restart is not enough).");
   }
   std::fflush(stdout);
 
@@ -693,14 +756,25 @@ int ScheduleCommand(const Args &args) {
   std::string given;
   std::string thenText = "reboot";
   std::string attemptsText = "3";
+  std::string adapter;
   bool anyPair = false;
   bool force = false;
+  bool reflash = false;
   bool testImages = false;
   Args positional;
+  gSaysChanged = true;
+  for (const std::string &a : args)
+    gJson = gJson || a == "--json";
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string &a = args[i];
+    if (a == "--json")
+      continue;
     if (a == "--test-images")
       testImages = true;
+    else if (a == "--reflash")
+      reflash = true;
+    else if (a == "--adapter")
+      adapter = Value(args, i, "an adapter's name or number");
     else if (a == "--efi")
       efi = Value(args, i, "a file");
     else if (a == "--esp")
@@ -718,14 +792,20 @@ int ScheduleCommand(const Args &args) {
     else
       positional.push_back(a);
   }
-  if (positional.size() != 2)
-    UsageError("schedule needs CID and PID, e.g. '" + gMe + " schedule 2 6'");
-  const auto cid = ByteOf(positional[0]);
-  if (!cid)
-    UsageError("CID must be a decimal number from 0 to 255, not '" + positional[0] + "'");
-  const auto pid = ByteOf(positional[1]);
-  if (!pid)
-    UsageError("PID must be a decimal number from 0 to 255, not '" + positional[1] + "'");
+  if (positional.size() != 2 && !positional.empty())
+    UsageError("schedule takes CID and PID, or neither for the panel's own, e.g. '" + gMe +
+               " schedule 2 6'");
+  const bool pairGiven = !positional.empty();
+  std::optional<uint8_t> cid;
+  std::optional<uint8_t> pid;
+  if (pairGiven) {
+    cid = ByteOf(positional[0]);
+    if (!cid)
+      UsageError("CID must be a decimal number from 0 to 255, not '" + positional[0] + "'");
+    pid = ByteOf(positional[1]);
+    if (!pid)
+      UsageError("PID must be a decimal number from 0 to 255, not '" + positional[1] + "'");
+  }
   Schedule schedule{BootEnd::Reboot, 3};
   if (thenText == "power-cycle")
     schedule.then = BootEnd::PowerCycle;
@@ -780,6 +860,33 @@ int ScheduleCommand(const Args &args) {
     Warn(on + " and " + efi + " carries no signature; staged all the same, as --force asks");
   }
 
+  // The panel's own pair and version, from the chip. A pair typed wrong flashes another panel's
+  // image, and an update the panel does not need only wears its flash.
+  const PanelRead panel = ReadPanel(adapter);
+  const std::string read = panel.bridge.found ? "the panel (" + panel.Where() + ") is CID/PID " +
+                                                    std::to_string(panel.bridge.cid) + "/" +
+                                                    std::to_string(panel.bridge.pid) + " and runs " +
+                                                    VersionText(panel.Running())
+                                              : "";
+  if (!pairGiven) {
+    if (!panel.error.empty())
+      Refuse(panel.error + ": the panel's CID and PID cannot be read; give them");
+    if (!panel.bridge.found)
+      throw Stop{kCtlNoBridge, "no-bridge",
+                 panel.Why() + ": the panel's CID and PID cannot be read; give them"};
+    cid = panel.bridge.cid;
+    pid = panel.bridge.pid;
+  } else if (!panel.bridge.found) {
+    Warn("the pair cannot be checked against the panel (" + panel.Why() + ")");
+  } else if (panel.bridge.cid != *cid || panel.bridge.pid != *pid) {
+    if (!force)
+      Refuse(read + ", not " + std::to_string(*cid) + "/" + std::to_string(*pid) +
+             ": that pair's image is another panel's; leave the pair out to update this panel, "
+             "or give --force");
+    Warn(read + "; /f " + std::to_string(*cid) + " " + std::to_string(*pid) +
+         " scheduled all the same, as --force asks");
+  }
+
   // A pair the tool does not carry is flashed as its default entry: almost always a typo.
   const std::string pair = std::to_string(*cid) + "/" + std::to_string(*pid);
   const CataloguePair found = FindPair(Catalogue(efi), *cid, *pid);
@@ -801,6 +908,23 @@ int ScheduleCommand(const Args &args) {
   if (found.found)
     about = " (" + (found.model.empty() ? std::string("model unknown") : found.model) +
             (found.version.empty() ? "" : ", firmware " + found.version) + ")";
+  const Json runningJson =
+      panel.bridge.found ? Json(VersionText(panel.Running())) : Json(nullptr);
+  const Json targetJson =
+      found.found && !found.version.empty() ? Json(found.version) : Json(nullptr);
+  const bool ownPair = panel.bridge.found && panel.bridge.cid == *cid && panel.bridge.pid == *pid;
+  if (ownPair && found.found && found.version == VersionText(panel.Running()) && !reflash) {
+    if (gJson)
+      EmitJson({{"result", "current"},
+                {"changed", false},
+                {"cid", *cid},
+                {"pid", *pid},
+                {"running", runningJson},
+                {"target", targetJson}});
+    Say(read + ", the catalogue's firmware for it: nothing scheduled, nothing changed (--reflash "
+               "writes it again).");
+    return kExitOk;
+  }
 
   Partition esp;
   std::vector<std::string> warnings;
@@ -847,7 +971,7 @@ int ScheduleCommand(const Args &args) {
 
   // Settings first, then the entry, then BootNext: the firmware never has a next boot into
   // Panelup.efi whose settings are not the ones asked for. Each failure undoes what went before.
-  error = RemoveEntries(ours, list, stdout);
+  error = RemoveEntries(ours, list, Out());
   if (!error.empty())
     Refuse(error + "; no new entry was made");
   auto undo = [] {
@@ -924,6 +1048,15 @@ int ScheduleCommand(const Args &args) {
       " at the next boot only (BootNext=" + Hex4(number) + "):");
   Say("up to " + std::to_string(schedule.attempts) + " attempt(s), then it " + after_ + ".");
   Say("Reboot to update the panel; afterwards '" + gMe + " status' reads the result.");
+  if (gJson)
+    EmitJson({{"result", "scheduled"},
+              {"changed", true},
+              {"cid", *cid},
+              {"pid", *pid},
+              {"running", runningJson},
+              {"target", targetJson},
+              {"then", BootEndName(schedule.then)},
+              {"attempts", schedule.attempts}});
   if (sb != SecureBoot::Off && check.signedImage)
     Warn("Secure Boot is on: the firmware starts Panelup.efi only when its signature is from a key "
          "in the firmware's db; if it is not, '" +
@@ -935,7 +1068,12 @@ int ScheduleCommand(const Args &args) {
 
 int Cancel(const Args &args) {
   std::string given;
+  gSaysChanged = true;
+  for (const std::string &a : args)
+    gJson = gJson || a == "--json";
   for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--json")
+      continue;
     if (args[i] == "--esp")
       given = Value(args, i, "a folder");
     else
@@ -950,10 +1088,16 @@ int Cancel(const Args &args) {
   if (!ListBootEntries(&list, &error))
     Refuse("cannot list the boot entries (" + error + "): nothing changed");
   const std::vector<uint16_t> ours = Ours(target, list);
+  // Changed: anything of a schedule was there to remove.
+  const std::string staged = target.esp ? target.esp->dir + "/" + kStagedDir + "/" : "";
+  const bool changed =
+      !ours.empty() ||
+      ReadVariable(RecordGuid(), kScheduleVariable).state == Variable::State::Present ||
+      (target.esp && (Exists(staged + kStagedName) || Exists(staged + kTempName)));
   if (ours.empty()) {
     Say(std::string("Nothing scheduled (no boot entry \"") + kLabel + "\").");
   } else {
-    error = RemoveEntries(ours, list, stdout);
+    error = RemoveEntries(ours, list, Out());
     if (!error.empty())
       Refuse(error);
   }
@@ -961,12 +1105,14 @@ int Cancel(const Args &args) {
   error = RemoveSchedule();
   if (!error.empty())
     Refuse(error);
-  error = RemoveStaged(target, stdout);
+  error = RemoveStaged(target, Out());
   if (!error.empty()) {
-    Warn(error);
     if (target.esp)
-      return kCtlRefused;
+      Refuse(error);
+    Warn(error);
   }
+  if (gJson)
+    EmitJson({{"result", "cancelled"}, {"changed", changed}});
   return kExitOk;
 }
 
@@ -991,23 +1137,19 @@ int Inventory(const Args &args) {
   Lock();
   if (efi.empty())
     efi = DefaultImage();
-  int number = -1;
-  std::string name;
-  std::string error;
-  if (!FindAdapter(adapter, &number, &name, &error))
-    Refuse(error);
-  BridgeReading bridge;
-  if (!ReadBridge(number, &bridge, &error))
-    Refuse(error);
-  if (bridge.accessKept)
-    Warn(bridge.why + ": the panel's firmware stays stopped until the next power-off");
+  const PanelRead panel = ReadPanel(adapter);
+  if (!panel.error.empty())
+    Refuse(panel.error);
+  const BridgeReading &bridge = panel.bridge;
+  const int number = panel.number;
+  const std::string &name = panel.name;
   const CmosReading cmos = ReadCmos();
-  const std::string where = "i2c-" + std::to_string(number) + " (" + name + ")";
+  const std::string where = panel.Where();
 
   Json object;
   std::string verdict = "no-bridge";
   CataloguePair pair;
-  const RecordVersion running{bridge.cid, bridge.pid, bridge.txx};
+  const RecordVersion running = panel.Running();
   if (bridge.found) {
     pair = FindPair(Catalogue(efi), bridge.cid, bridge.pid);
     if (!pair.error.empty())
@@ -1028,10 +1170,7 @@ int Inventory(const Args &args) {
       object["chip_id"] = nullptr;
     }
     if (bridge.found) {
-      object["running"] = {{"cid", bridge.cid},
-                           {"pid", bridge.pid},
-                           {"txx", bridge.txx},
-                           {"version", VersionText(running)}};
+      object["running"] = RunningJson(panel);
       object["catalogue"] =
           pair.found ? Json{{"version", pair.version}, {"model", pair.model}} : Json(nullptr);
     }
@@ -1210,11 +1349,12 @@ int Install(const Args &args) {
 void Usage(FILE *out) {
   std::fprintf(
       out,
-      R"(usage: %s schedule CID PID [--then reboot|power-cycle|return] [--attempts N] [--efi FILE]
-                  [--esp DIR] [--any-pair] [--force] [--test-images]
-       %s status [--json] [--save FILE] [--keep] [--esp DIR]
+      R"(usage: %s schedule [CID PID] [--then reboot|power-cycle|return] [--attempts N] [--json]
+                  [--efi FILE] [--esp DIR] [--adapter NAME|N] [--reflash] [--any-pair] [--force]
+                  [--test-images]
+       %s status [--json] [--save FILE] [--keep] [--esp DIR] [--adapter NAME|N]
        %s inventory [--json] [--adapter NAME|N] [--efi FILE]
-       %s cancel [--esp DIR]
+       %s cancel [--json] [--esp DIR]
        %s install [--prefix DIR] [--efi FILE]
        %s --version [--efi FILE] [--esp DIR]
        %s --help
@@ -1222,7 +1362,10 @@ void Usage(FILE *out) {
 schedule  copies Panelup.efi to \EFI\Panelup\ on the EFI system partition and makes a boot
           entry "%s" that runs 'Panelup.efi /f CID PID' at the next boot only (BootNext).
           CID, PID: decimal 0..255, a pair in the catalogue beside the image (%s;
-          --any-pair: any pair, the tool then flashes its default entry). --then: what the tool
+          --any-pair: any pair, the tool then flashes its default entry); left out, the
+          panel's own, read from the bridge as inventory does. A panel that already runs the
+          catalogue's firmware gets nothing (--reflash: written again); a pair other than the
+          panel's own is refused (--force: scheduled all the same). --then: what the tool
           does after the update: reboot (default; the panel starts its new firmware at the next
           power-off), power-cycle (off, and on again by the RTC alarm: the new firmware runs at
           once; a reboot where the alarm cannot be set), return (to the firmware's boot
@@ -1236,7 +1379,9 @@ schedule  copies Panelup.efi to \EFI\Panelup\ on the EFI system partition and ma
 status    prints the last update's result and exits with its exit status (3: no result yet,
           4: unreadable, 5: the boot that was to run it passed without a result). Once a result
           is read, the boot entry and the staged image go (the image stays with --keep).
-          --json: one JSON object instead of text. --save FILE: that object written to FILE too.
+          It reads the version the panel runs from the bridge, as inventory does.
+          --json: one JSON object instead of text (schedule and cancel take it too).
+          --save FILE: that object written to FILE too.
 cancel    removes the boot entry (and BootNext when it points there), the staged image and the
           update's settings.
 inventory reads the bridge's chip id and firmware version over the chipset's SMBus (--adapter:
@@ -1304,7 +1449,11 @@ int main(int argc, char **argv) {
     if (stop.status == kCtlUsage && !gJson) {
       std::fprintf(stderr, "Try '%s --help'.\n", gMe.c_str());
     } else if (gJson) {
-      EmitJson({{"result", stop.word}, {"reason", stop.reason}});
+      Json object{{"result", stop.word}};
+      if (gSaysChanged)
+        object["changed"] = false;
+      object["reason"] = stop.reason;
+      EmitJson(object);
     }
     return stop.status;
   } catch (const std::exception &e) {

@@ -108,12 +108,13 @@ EFI_STATUS StoreChip(const sim::BridgeChip &chip, uint32_t *flashBytes) {
   return EFI_SUCCESS;
 }
 
-ChipStoreResult RestoreChip(sim::BridgeChip &chip) {
+ChipStoreResult RestoreChip(sim::BridgeChip &chip, bool keepStore) {
   ChipStoreHeader header{};
   EFI_STATUS status = ReadStore(&header, gFlash);
   if (status == EFI_NOT_FOUND)
     return ChipStoreResult{EFI_SUCCESS, false, 0};
-  ClearStore();
+  if (EfiIsError(status) || !keepStore)
+    ClearStore();
   if (EfiIsError(status))
     return ChipStoreResult{status, false, 0};
   // Power-on with the stored settings records the factory key area of its key seed (the one

@@ -5,6 +5,9 @@
 // that flash and deletes the variables. The chip is thus in one place at a time: in the driver
 // while it is loaded, in the store between boots; a stale copy never outlives its boot.
 //
+// A driver loaded with `keep` instead keeps the store across every boot: the emulated fleet's
+// machines reset and power off by themselves, with no shell to run simctl.
+//
 // Variables (NV+BS): SimChipState holds the chip's settings and how many flash bytes from
 // address 0 were stored (the rest was erased, 0xFF); SimChipFlash0, 1, ... hold those bytes in
 // chunks well below OVMF's largest variable.
@@ -31,7 +34,8 @@ struct ChipStoreResult {
 
 // Stores the chip's settings and flash; *flashBytes gets the bytes stored.
 EFI_STATUS StoreChip(const sim::BridgeChip &chip, uint32_t *flashBytes);
-// Powers `chip` on from the store when there is one, and empties the store. A store that does not
-// read back whole (or comes from another build) is deleted as well, and the chip is left
-// untouched; the status says why.
-ChipStoreResult RestoreChip(sim::BridgeChip &chip);
+// Powers `chip` on from the store when there is one, and empties the store unless `keepStore`
+// (a chip kept across every boot, which is stored again whenever its flash changes). A store
+// that does not read back whole (or comes from another build) is deleted either way, and the
+// chip is left untouched; the status says why.
+ChipStoreResult RestoreChip(sim::BridgeChip &chip, bool keepStore);
