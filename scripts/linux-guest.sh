@@ -29,6 +29,7 @@ guest_libraries() {
   for bin in "$@"; do
     ! ldd "$bin" | grep -q 'not found' || die "$bin needs a library this machine lacks: $(ldd "$bin" | grep 'not found')"
     for lib in $(ldd "$bin" | grep -o '/[^ ]*'); do
+      case $lib in "$root"/*) continue ;; esac # a library already in the tree
       [ -e "$root$lib" ] && continue
       mkdir -p "$root$(dirname "$lib")"
       cp -L "$lib" "$root$lib"
