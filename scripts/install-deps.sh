@@ -2,7 +2,8 @@
 # Installs the Debian packages the build, the tests, the emulator, the recovery stick and the
 # Debian package need, when missing. Plain bash and dpkg only, so it runs on a bare Debian before
 # make exists. The Linux tier's initramfs takes busybox, bash, efibootmgr and panelupctl's libraries from here; its
-# kernel package is only downloaded (scripts/make-linux-disk.sh).
+# kernel package is only downloaded (scripts/make-linux-disk.sh). The Ansible collection's build and
+# ansible-test sanity take ansible-core and the linters its tests call from here.
 set -euo pipefail
 
 packages=(
@@ -12,6 +13,7 @@ packages=(
   cpio busybox-static efibootmgr fdisk
   build-essential debhelper bash-completion lintian debootstrap man-db
   pkgconf libefivar-dev libefiboot-dev libblkid-dev libmount-dev nlohmann-json3-dev
+  ansible-core yamllint pylint python3-voluptuous python3-pycodestyle python3-venv
 )
 
 missing=()
