@@ -34,8 +34,10 @@ bridge_stub_set() {
 load_bridge_stub() {
   registers=/sys/firmware/efi/efivars/SimChipRegisters-620d4c8f-8abb-497b-b229-31b6de21b68c
   [ -f "$registers" ] || return 1
+  # Through a pipe: efivarfs files cannot seek, and busybox od skips by seeking (without a word
+  # when that fails).
   # shellcheck disable=SC2046 # five numbers, split on purpose
-  set -- "$1" $(od -An -v -tu1 -j4 -N5 "$registers")
+  set -- "$1" $(dd if="$registers" bs=9 count=1 2>/dev/null | od -An -v -tu1 -j4 -N5)
   [ $# -eq 6 ] || return 1
   bridge_stub_insert "$1" && bridge_stub_set "$2" "$3" "$4" "$5" "$6"
 }
