@@ -14,6 +14,7 @@ packages=(
   build-essential debhelper bash-completion lintian debootstrap man-db
   pkgconf libefivar-dev libefiboot-dev libblkid-dev libmount-dev nlohmann-json3-dev
   ansible-core yamllint pylint python3-voluptuous python3-pycodestyle python3-venv
+  openssh-client # the fleet tier's ssh and keys; the guests' python3.11 is python3's, their sshd only downloaded (make-fleet-disk.sh)
 )
 
 missing=()

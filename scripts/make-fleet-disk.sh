@@ -16,11 +16,14 @@
 # At each boot the guest's /init mounts the ESP at /boot/efi and binds \fleet\state on it to
 # /var/lib/panelup, so that panelupctl's state outlives a reboot as on a disk. On a new variable
 # store (no SimChip driver option yet) it plants a Linux boot option first in BootOrder and the
-# SimChip driver option with the machine's words, and restarts so that the firmware loads the
-# chip. Otherwise it loads i2c-stub with the registers SimChip.efi published
+# SimChip driver option with the machine's words, and powers off: the firmware loads the chip at
+# the next power-on (the rig's first run has no network card, whose PXE would try first). Otherwise it loads i2c-stub with the registers SimChip.efi published
 # (tests/emulator/bridge-stub.sh), runs what the boot unit would, brings up eth0 (QEMU's user
-# network, 10.0.2.15) and starts sshd on port 22. reboot, shutdown and poweroff end the session
-# that asked first (ansible.builtin.reboot waits for that), then the machine.
+# network, 10.0.2.15) and starts sshd on port 22. /sbin/reboot, shutdown and poweroff end the
+# session that asked first (ansible.builtin.reboot waits for that), then the machine; busybox sh
+# runs its own applet for a bare "reboot", so callers name the path. The rig's QEMU gives the
+# guest a virtio-rng-pci (sshd waits for entropy otherwise) and, from the second power-on, a
+# virtio-net-pci with user networking and no option ROM.
 set -euo pipefail
 
 die() {
@@ -79,7 +82,8 @@ cp "$(command -v efibootmgr)" "$root/bin/"
 guest_libraries "$root" "$(command -v efibootmgr)"
 
 # Modules in an order that loads each after those its depends= string names.
-order="efivarfs virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci"
+# virtio-rng feeds the kernel's entropy at once: sshd waits for it otherwise.
+order="efivarfs virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci virtio-rng"
 order="$order virtio_blk failover net_failover virtio_net fat vfat nls_cp437 nls_ascii"
 order="$order i2c-smbus i2c-dev nvram"
 # shellcheck disable=SC2086 # the list, word by word
@@ -132,6 +136,8 @@ guest_package "$root" "$deb" "$work"
 cp "$here/../tests/emulator/bridge-stub.sh" "$root/lib/fleet/"
 
 # Ending the machine: the caller's session gets its answer and closes before the machine goes.
+# The init does it: a process the session started dies with it now and then, even apart in
+# its own session.
 cat >"$root/sbin/reboot" <<'EOF'
 #!/bin/sh
 how=reboot
@@ -139,9 +145,8 @@ case "${0##*/}" in
 poweroff | halt) how=poweroff ;;
 shutdown) case " $* " in *" -h "* | *" -P "* | *" --poweroff "* | *" -H "*) how=poweroff ;; esac ;;
 esac
+echo "$how" >/run/fleet-power.new && mv /run/fleet-power.new /run/fleet-power
 echo "fleet: $how in a second"
-setsid sh -c "sleep 1; sync; umount /var/lib/panelup; umount /boot/efi || mount -o remount,ro /boot/efi;
-  /bin/busybox $how -f" </dev/null >/dev/null 2>&1 &
 EOF
 chmod 755 "$root/sbin/reboot"
 ln -s reboot "$root/sbin/shutdown"
@@ -177,14 +182,24 @@ if ! efibootmgr -r 2>/dev/null | grep -q '^Driver[0-9A-F]\{4\}\*\{0,1\} SimChip'
   efibootmgr -q -c -d /dev/vda -p 1 -l '\vmlinuz' -L Linux -u 'initrd=\initrd.img console=ttyS0 quiet panic=1'
   words=$(cat $fleet/simchip.txt 2>/dev/null)
   efibootmgr -q -r -c -d /dev/vda -p 1 -l '\SimChip.efi' -L SimChip ${words:+-u "$words"}
-  say "boot options planted (SimChip: $words); restarting for the firmware to load the chip"
-  reboot
-  sleep 30
+  say "boot options planted (SimChip: $words); off, for the firmware to load the chip at the next power-on"
+  /sbin/poweroff # busybox sh would take its own applet for a bare name
 fi
+
+end_machine() { # what /sbin/reboot asked for
+  how=$(cat /run/fleet-power)
+  say "$how"
+  sleep 1
+  sync
+  umount /var/lib/panelup
+  umount /boot/efi || mount -o remount,ro /boot/efi
+  /bin/busybox "$how" -f
+}
+[ ! -e /run/fleet-power ] || end_machine
 
 . /lib/fleet/bridge-stub.sh
 if load_bridge_stub /lib/modules; then
-  say "bridge stub on i2c-$stub_bus: $(od -An -v -tu1 -j4 -N5 "$registers" | xargs)"
+  say "bridge stub on i2c-$stub_bus: id, CID, PID, Txx $(dd if="$registers" bs=9 count=1 2>/dev/null | od -An -v -tx1 -j4 | xargs)"
 else
   say "SimChip.efi published no registers: no bridge"
 fi
@@ -206,7 +221,8 @@ ip addr add 10.0.2.15/24 dev eth0
 ip route add default via 10.0.2.2
 /usr/sbin/sshd -E /run/sshd.log || say "sshd did not start"
 say "ready: $(hostname), sshd on port 22, panelupctl $(panelupctl --version 2>&1 | head -n 1)"
-while :; do sleep 3600; done
+while [ ! -e /run/fleet-power ]; do sleep 1; done
+end_machine
 EOF
 chmod 755 "$root/init"
 guest_pack "$root" "$work/initrd.img"
