@@ -193,6 +193,27 @@ EFI_STATUS EFIAPI ExecuteAndKeep(const EFI_SMBUS_HC_PROTOCOL *This,
   return status;
 }
 
+// The tool ends an update with a reset or a power-off while it still holds access to the chip
+// (the flash sequences never give it back), so no release stores what it wrote: a kept chip
+// whose flash changed is stored on the way out too. The tool reaches ResetSystem through the one
+// runtime services table; the entry is taken over there (and the table's checksum fixed).
+EFI_RUNTIME_SERVICES::ResetSystem_t gFirmwareReset = nullptr;
+
+void EFIAPI ResetAndKeep(EFI_RESET_TYPE type, EFI_STATUS status, UINTN size, void *data) {
+  const uint32_t writes = gChip.programs + gChip.erases;
+  uint32_t bytes = 0;
+  if (writes != gStoredWrites && !EfiIsError(StoreChip(gChip, &bytes)))
+    gStoredWrites = writes;
+  gFirmwareReset(type, status, size, data);
+}
+
+void HookReset() {
+  gFirmwareReset = gRT->ResetSystem;
+  gRT->ResetSystem = ResetAndKeep;
+  gRT->Hdr.CRC32 = 0;
+  gRT->Hdr.CRC32 = Crc32(reinterpret_cast<const uint8_t *>(gRT), gRT->Hdr.HeaderSize);
+}
+
 } // namespace
 
 extern "C" EFI_STATUS EFIAPI SimChipEntry(EFI_HANDLE image, EFI_SYSTEM_TABLE *systemTable) {
@@ -241,6 +262,8 @@ extern "C" EFI_STATUS EFIAPI SimChipEntry(EFI_HANDLE image, EFI_SYSTEM_TABLE *sy
   if (EfiIsError(status))
     return status;
   HookStall();
+  if (gKeep)
+    HookReset();
   // Once the SMBus protocol is out the driver must stay resident, so a failure here only leaves
   // the tool refusing test images, or simctl without its protocol (it then reports SimChip as
   // not loaded).
