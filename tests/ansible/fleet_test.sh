@@ -233,9 +233,9 @@ else
   rollout 3
   check "rollout 3: ansible-playbook fails (exit 2)" test "${rc[3]:-}" = 2
   check "rollout 3: machine 1 (the canary) failed, still at 02.06.12" \
-    row_is 3 m1 "failed 02.06.12 None"
+    row_is 3 m1 "failed 02.06.12 02.06.12"
   check "rollout 3: machine 2 not reached" \
-    row_is 3 m2 "not-reached 02.06.12 None"
+    row_is 3 m2 "not-reached None None"
   check "rollout 3: the summary says one failed, one not reached" \
     test "$(summary 3)" = "0 updated, 0 already current, 1 failed, 0 unreachable, 1 not reached"
   check "rollout 3: machine 1's update failed (EC 8B 8C), machine 2 ran none" \
