@@ -251,6 +251,6 @@ for n in 1 2 3; do
 done
 for n in 1 2; do echo "machine $n's QEMU runs: $(tr '\n' ';' <"$out/m$n.runs")"; done
 echo "disks built in $((built - started)) s, machines up in $((up - built)) s;" \
-  "rollouts: $(for n in "${!t[@]}"; do printf '%s in %s s; ' "$n" "${t[$n]}"; done)"
+  "$(for n in 1 2 3; do [ -z "${t[$n]:-}" ] || printf 'rollout %s in %s s; ' "$n" "${t[$n]}"; done)"
 echo "$failures failed"
 [ "$failures" -eq 0 ]
