@@ -17,7 +17,8 @@
 # /var/lib/panelup, so that panelupctl's state outlives a reboot as on a disk. On a new variable
 # store (no SimChip driver option yet) it plants a Linux boot option first in BootOrder and the
 # SimChip driver option with the machine's words, and powers off: the firmware loads the chip at
-# the next power-on (the rig's first run has no network card, whose PXE would try first). Otherwise it loads i2c-stub with the registers SimChip.efi published
+# the next power-on (the rig's first run has no network card, whose PXE would try first).
+# Otherwise it loads i2c-stub with the registers SimChip.efi published
 # (tests/emulator/bridge-stub.sh), runs what the boot unit would, brings up eth0 (QEMU's user
 # network, 10.0.2.15) and starts sshd on port 22. /sbin/reboot, shutdown and poweroff end the
 # session that asked first (ansible.builtin.reboot waits for that), then the machine; busybox sh
