@@ -108,6 +108,17 @@ if(TARGET uefi_images)
             ${CMAKE_BINARY_DIR}/linux-inventory ${CMAKE_BINARY_DIR}/linux-cache)
   set_tests_properties(linux_inventory PROPERTIES LABELS linux
     FIXTURES_REQUIRED emulator_images TIMEOUT 600)
+  # A real Ansible rollout (the tree's panelup.fleet collection) over SSH to two emulated machines
+  # running the package's panelupctl: rollouts 1 and 2 on one pair, the failing canary on a new
+  # pair. One at a time: each keeps two QEMU processes busy.
+  foreach(scenario rollouts canary)
+    add_test(NAME fleet_${scenario}
+      COMMAND bash ${PROJECT_SOURCE_DIR}/tests/ansible/fleet_test.sh ${PANELUP_EFI_DIR}
+              ${PANELUP_DEB} ${PROJECT_SOURCE_DIR}/os/ansible ${CMAKE_BINARY_DIR}/fleet-tests/${scenario}
+              ${CMAKE_BINARY_DIR}/linux-cache ${scenario})
+    set_tests_properties(fleet_${scenario} PROPERTIES LABELS ansible
+      FIXTURES_REQUIRED "emulator_images;package" RESOURCE_LOCK fleet TIMEOUT 600)
+  endforeach()
   # panelupctl on a stand-in machine (folders for efivarfs, two ESPs and its state; the real
   # efibootmgr reads the same folder), staging the build's image with its catalogue.
   add_test(NAME panelupctl

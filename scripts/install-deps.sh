@@ -15,7 +15,7 @@ packages=(
   build-essential debhelper bash-completion lintian debootstrap man-db
   pkgconf libefivar-dev libefiboot-dev libblkid-dev libmount-dev nlohmann-json3-dev
   ansible-core yamllint pylint python3-voluptuous python3-pycodestyle python3-venv git
-  openssh-client
+  openssh-client # the fleet tier's ssh and keys; the guests' sshd is only downloaded (make-fleet-disk.sh)
 )
 
 missing=()

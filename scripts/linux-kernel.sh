@@ -5,8 +5,10 @@
 #   kernel_tree META CACHE   prints the unpacked tree of the linux-image-6.1.0-NN-FLAVOUR that
 #                            the meta package META depends on (linux-image-cloud-amd64 or
 #                            linux-image-amd64)
+#   package_tree NAME CACHE  prints the tree of package NAME (this Debian's version), fetched
+#                            and unpacked into CACHE/NAME the first time
 kernel_tree() {
-  local meta=$1 cache=$2 package download tree
+  local meta=$1 cache=$2 package
   mkdir -p "$cache"
   cache=$(cd "$cache" && pwd)
   local flavour=${meta#linux-image-}
@@ -32,6 +34,13 @@ kernel_tree() {
     [ -n "$package" ] ||
       die "apt-cache knows no $meta and nothing is cached in $cache: run apt-get update"
   fi
+  package_tree "$package" "$cache"
+}
+
+package_tree() {
+  local package=$1 cache=$2 download tree
+  mkdir -p "$cache"
+  cache=$(cd "$cache" && pwd)
   tree="$cache/$package"
   if [ ! -f "$tree/.unpacked" ]; then
     echo "fetching $package into $cache" >&2

@@ -49,14 +49,12 @@ for tool in apt-cache apt-get dpkg-deb busybox bash efibootmgr cpio gzip sfdisk 
   mcopy mmd ldd; do
   command -v "$tool" >/dev/null 2>&1 || die "$tool is missing (scripts/install-deps.sh)"
 done
-busybox=$(command -v busybox)
-if ldd "$busybox" >/dev/null 2>&1; then
-  die "$busybox is linked dynamically: the initramfs needs busybox-static (scripts/install-deps.sh)"
-fi
 
 # --- The kernel, from its package, unpacked once into the cache ---
 # shellcheck source=scripts/linux-kernel.sh
 . "$(dirname "$0")/linux-kernel.sh"
+# shellcheck source=scripts/linux-guest.sh
+. "$(dirname "$0")/linux-guest.sh"
 kernel_tree=$(kernel_tree linux-image-amd64 "$cache")
 package=$(basename "$kernel_tree")
 vmlinuz=$(find "$kernel_tree/boot" -name 'vmlinuz-*' | head -n 1)
@@ -68,39 +66,20 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 root=$work/root
 mkdir -p "$root"/{bin,sbin,dev,proc,sys,tmp,run,boot/efi,usr/bin,lib/modules}
-cp "$busybox" "$root/bin/busybox"
+guest_busybox "$root"
 ln -s /bin/busybox "$root/usr/bin/env" # for the scripts' #!/usr/bin/env bash
-# The libraries a binary's loader needs, at the paths ldd names (those of this machine: the
-# package is built here, for this Debian).
-add_libraries() {
-  local lib
-  for lib in $(ldd "$1" | grep -o '/[^ ]*'); do
-    mkdir -p "$root$(dirname "$lib")"
-    cp -L "$lib" "$root$lib"
-  done
-}
 for bin in bash efibootmgr; do
   cp "$(command -v "$bin")" "$root/bin/"
-  add_libraries "$(command -v "$bin")"
+  guest_libraries "$root" "$(command -v "$bin")"
 done
 # The module order loads each one after those its depends= string names.
 order="efivarfs virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci virtio_blk"
 order="$order fat vfat nls_cp437 nls_ascii i2c-smbus i2c-i801 i2c-dev nvram i2c-stub"
-for m in $order; do
-  ko=$(find "$modules_dir" -name "$m.ko" | head -n 1)
-  [ -n "$ko" ] || die "module $m.ko is not in $package"
-  cp "$ko" "$root/lib/modules/"
-done
+# shellcheck disable=SC2086 # the list, word by word
+guest_modules "$root" "$modules_dir" $order
 cp "$(dirname "$0")/../tests/emulator/bridge-stub.sh" "$root/lib/bridge-stub.sh"
-dpkg-deb -x "$deb" "$root"
-[ -x "$root/usr/sbin/panelupctl" ] || die "$deb holds no /usr/sbin/panelupctl"
-add_libraries "$root/usr/sbin/panelupctl"
-# The maintainer scripts where dpkg keeps them, for the scenario to run as dpkg would.
-dpkg-deb -e "$deb" "$work/control"
-mkdir -p "$root/var/lib/dpkg/info"
-for script in prerm postrm; do
-  [ ! -f "$work/control/$script" ] || cp "$work/control/$script" "$root/var/lib/dpkg/info/panelup.$script"
-done
+# The package where dpkg puts it, its prerm and postrm for the scenario to run as dpkg would.
+guest_package "$root" "$deb" "$work"
 
 cat >"$root/init" <<EOF
 #!/bin/busybox sh
@@ -130,19 +109,10 @@ umount /boot/efi 2>/dev/null
 poweroff -f
 EOF
 chmod 755 "$root/init"
-(cd "$root" && find . | LC_ALL=C sort | cpio -o -H newc --quiet | gzip -6 >"$work/initrd.img")
+guest_pack "$root" "$work/initrd.img"
 
 # --- The disk: GPT, one ESP from sector 2048, FAT ---
-size_mib=64
-esp_sectors=$(((size_mib - 2) * 2048))
-rm -f "$image"
-truncate -s "${size_mib}M" "$image"
-printf 'label: gpt\nstart=2048, size=%d, type=C12A7328-F81F-11D2-BA4B-00A0C93EC93B\n' \
-  "$esp_sectors" | sfdisk -q "$image"
-# (mkfs.vfat warns that the block count is less than the file holds: on purpose, for the GPT's
-# backup at the end.)
-mkfs.vfat -F 32 -s 1 --offset 2048 -n ESP "$image" $((esp_sectors / 2)) >/dev/null 2>&1 ||
-  die "mkfs.vfat failed on $image"
+guest_disk "$image" 64
 esp="$image@@1M"
 printf 'fs0:\r\nload SimChip.efi\r\n\\vmlinuz initrd=\\initrd.img console=ttyS0 quiet panic=1\r\n' \
   >"$work/startup.nsh"

@@ -34,7 +34,8 @@ bridge_stub_set() {
 load_bridge_stub() {
   registers=/sys/firmware/efi/efivars/SimChipRegisters-620d4c8f-8abb-497b-b229-31b6de21b68c
   [ -f "$registers" ] && [ "$(wc -c <"$registers")" -eq 9 ] || return 1
-  # (busybox's od takes no -j.)
+  # Through a pipe: efivarfs files cannot seek, and busybox od skips by seeking (without a word
+  # when that fails).
   # shellcheck disable=SC2046 # five numbers, split on purpose
   set -- "$1" $(tail -c 5 "$registers" | od -An -v -tu1)
   [ $# -eq 6 ] || return 1
