@@ -911,15 +911,15 @@ int ScheduleCommand(const Args &args) {
   const Json runningJson = panel.bridge.found ? Json(VersionText(panel.Running())) : Json(nullptr);
   const Json targetJson =
       found.found && !found.version.empty() ? Json(found.version) : Json(nullptr);
+  // schedule --json's object, for both ends: nothing to do, or scheduled.
+  const auto answer = [&](const char *result, bool changed) {
+    return Json{{"result", result}, {"changed", changed},     {"cid", *cid},
+                {"pid", *pid},      {"running", runningJson}, {"target", targetJson}};
+  };
   const bool ownPair = panel.bridge.found && panel.bridge.cid == *cid && panel.bridge.pid == *pid;
   if (ownPair && found.found && found.version == VersionText(panel.Running()) && !reflash) {
     if (gJson)
-      EmitJson({{"result", "current"},
-                {"changed", false},
-                {"cid", *cid},
-                {"pid", *pid},
-                {"running", runningJson},
-                {"target", targetJson}});
+      EmitJson(answer("current", false));
     Say("T" + read.substr(1) +
         ", the catalogue's firmware for it: nothing scheduled, nothing changed (--reflash "
         "writes it again).");
@@ -1048,15 +1048,12 @@ int ScheduleCommand(const Args &args) {
       " at the next boot only (BootNext=" + Hex4(number) + "):");
   Say("up to " + std::to_string(schedule.attempts) + " attempt(s), then it " + after_ + ".");
   Say("Reboot to update the panel; afterwards '" + gMe + " status' reads the result.");
-  if (gJson)
-    EmitJson({{"result", "scheduled"},
-              {"changed", true},
-              {"cid", *cid},
-              {"pid", *pid},
-              {"running", runningJson},
-              {"target", targetJson},
-              {"then", BootEndName(schedule.then)},
-              {"attempts", schedule.attempts}});
+  if (gJson) {
+    Json object = answer("scheduled", true);
+    object["then"] = BootEndName(schedule.then);
+    object["attempts"] = schedule.attempts;
+    EmitJson(object);
+  }
   if (sb != SecureBoot::Off && check.signedImage)
     Warn("Secure Boot is on: the firmware starts Panelup.efi only when its signature is from a key "
          "in the firmware's db; if it is not, '" +
